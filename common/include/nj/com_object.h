@@ -1,0 +1,131 @@
+// A small base for COM objects: reference count, QueryInterface over the
+// listed interfaces, the module count behind DllCanUnloadNow, and a class
+// factory template. Apartment-threaded objects only.
+#pragma once
+
+#include <windows.h>
+#include <unknwn.h>
+#include <wrl/client.h>
+
+#include <atomic>
+#include <tuple>
+#include <new>
+#include <utility>
+
+#include "nj/result.h"
+
+namespace nj::com {
+
+using Microsoft::WRL::ComPtr;
+
+// Live objects, class factories and server locks of this module.
+inline std::atomic<long>& module_count() noexcept
+{
+    static std::atomic<long> count{0};
+    return count;
+}
+inline void module_add_ref() noexcept { ++module_count(); }
+inline void module_release() noexcept { --module_count(); }
+inline bool module_can_unload() noexcept { return module_count() == 0; }
+
+template <class... Interfaces>
+class Object : public Interfaces... {
+    using Primary = std::tuple_element_t<0, std::tuple<Interfaces...>>;
+
+public:
+    Object(const Object&) = delete;
+    Object& operator=(const Object&) = delete;
+
+    IFACEMETHODIMP QueryInterface(REFIID riid, void** ppv) override
+    {
+        RETURN_HR_IF_NULL(E_POINTER, ppv);
+        *ppv = nullptr;
+        if (riid == IID_IUnknown) {
+            *ppv = static_cast<IUnknown*>(static_cast<Primary*>(this));
+        } else {
+            (void)(Match<Interfaces>(riid, ppv) || ...);
+        }
+        if (*ppv == nullptr) *ppv = QueryOther(riid);
+        RETURN_HR_IF(E_NOINTERFACE, *ppv == nullptr);
+        static_cast<IUnknown*>(*ppv)->AddRef();
+        return S_OK;
+    }
+    IFACEMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+    IFACEMETHODIMP_(ULONG) Release() override
+    {
+        const ULONG refs = --refs_;
+        if (refs == 0) delete this;
+        return refs;
+    }
+
+protected:
+    Object() noexcept { module_add_ref(); }
+    virtual ~Object() { module_release(); }
+
+    // Answers for interfaces reached through a listed one (IDispatch behind a
+    // dual interface, IPersist behind IPersistStreamInit, ...).
+    virtual void* QueryOther(REFIID) noexcept { return nullptr; }
+
+private:
+    template <class I>
+    bool Match(REFIID riid, void** ppv) noexcept
+    {
+        if (riid != __uuidof(I)) return false;
+        *ppv = static_cast<I*>(this);
+        return true;
+    }
+
+    std::atomic<ULONG> refs_{1};
+};
+
+// Creates T with its one reference held by the returned pointer.
+template <class T, class... Args>
+ComPtr<T> Make(Args&&... args) noexcept
+{
+    ComPtr<T> object;
+    object.Attach(new (std::nothrow) T(std::forward<Args>(args)...));
+    return object;
+}
+
+// Create T, then hand the caller the interface it asked for.
+template <class T>
+HRESULT CreateInstance(REFIID riid, void** ppv) noexcept
+{
+    RETURN_HR_IF_NULL(E_POINTER, ppv);
+    *ppv = nullptr;
+    try {
+        auto object = Make<T>();
+        RETURN_HR_IF_NULL(E_OUTOFMEMORY, object.Get());
+        return object->QueryInterface(riid, ppv);
+    }
+    NJ_CATCH_RETURN()
+}
+
+using CreatorFn = HRESULT (*)(REFIID, void**);
+
+class ClassFactory final : public Object<IClassFactory> {
+public:
+    explicit ClassFactory(CreatorFn create) noexcept : create_(create) {}
+
+    IFACEMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override
+    {
+        RETURN_HR_IF_NULL(E_POINTER, ppv);
+        *ppv = nullptr;
+        RETURN_HR_IF(CLASS_E_NOAGGREGATION, outer != nullptr);
+        return create_(riid, ppv);
+    }
+    IFACEMETHODIMP LockServer(BOOL lock) override
+    {
+        if (lock) {
+            module_add_ref();
+        } else {
+            module_release();
+        }
+        return S_OK;
+    }
+
+private:
+    CreatorFn create_;
+};
+
+}  // namespace nj::com

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs, as root on Debian 12, whatever the build and the tests need and
+# this machine lacks. Does nothing when everything is there.
+set -euo pipefail
+
+packages=(
+    cmake ninja-build g++ gcc-multilib googletest
+    g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-tools
+    wine wine32:i386 wine64 libwine-dev:i386
+    xvfb xauth x11-utils xdotool imagemagick
+    python3
+)
+
+missing=()
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+    missing=("${packages[@]}")
+else
+    for p in "${packages[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+fi
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
