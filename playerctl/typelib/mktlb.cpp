@@ -410,16 +410,15 @@ int wmain(int argc, wchar_t** argv)
 
     // A half-written library must not survive: the build would embed it.
     DeleteFileW(out.c_str());
+    nj::scope_exit remove_partial([&] { DeleteFileW(out.c_str()); });
+
     const HRESULT hr = WriteTypeLibrary(out);
     if (FAILED(hr)) return Fail("writing the type library failed", hr);
-
     std::vector<uint8_t> image;
     if (!ReadFile(out, image)) return Fail("reading back the type library failed");
-    if (!MendImage(image)) {
-        DeleteFileW(out.c_str());
-        return Fail("the saved type library has an unexpected layout");
-    }
+    if (!MendImage(image)) return Fail("the saved type library has an unexpected layout");
     if (!WriteFile(out, image.data(), image.size())) return Fail("writing the mended type library failed");
+    remove_partial.dismiss();
 
     if (argc == 3) {
         const std::wstring dir = std::wstring(argv[2]) + L"\\";
