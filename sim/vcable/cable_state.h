@@ -17,6 +17,8 @@
 #define NJ_CABLE_STATE_ENV "NJ_CABLE_STATE"
 /* Environment: set to 1 to let a process open real serial devices. */
 #define NJ_CABLE_REAL_SERIAL_ENV "NJ_CABLE_ALLOW_REAL_SERIAL"
+/* Environment: set to 1 to log every modem-line call on a cable end. */
+#define NJ_CABLE_TRACE_ENV "NJ_CABLE_TRACE"
 
 struct nj_cable_end {
     uint32_t rdev_major; /* the end's pty slave, as fstat sees it */

@@ -21,6 +21,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <stdarg.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/ioctl.h>
@@ -55,12 +56,39 @@ static uint32_t modem_status(const struct nj_cable_state* s, int end)
     return status;
 }
 
+static int apply_modem_request(struct nj_cable_state* s, int end, unsigned long request, int* bits);
+
+/* NJ_CABLE_TRACE=1 logs every modem-line call on a cable end to stderr. */
+static void trace(int end, unsigned long request, int before, int after)
+{
+    static int enabled = -1;
+    if (enabled < 0) {
+        const char* value = getenv(NJ_CABLE_TRACE_ENV);
+        enabled = value != NULL && strcmp(value, "1") == 0;
+    }
+    if (!enabled) return;
+    static const char* const names[] = {"TIOCMGET", "TIOCMBIS", "TIOCMBIC", "TIOCMSET"};
+    char line[96];
+    const int n = snprintf(line, sizeof(line), "njcable: pid %d end %d %s %#x -> %#x\n", (int)getpid(), end,
+                           names[(request - TIOCMGET) & 3], before, after);
+    ssize_t ignored = write(2, line, (size_t)n);
+    (void)ignored;
+}
+
 static int modem_ioctl(struct nj_cable_state* s, int end, unsigned long request, int* bits)
 {
     if (bits == NULL) {
         errno = EFAULT;
         return -1;
     }
+    const int before = *bits;
+    const int result = apply_modem_request(s, end, request, bits);
+    trace(end, request, before, request == TIOCMGET ? *bits : (int)load_outputs(&s->end[end]));
+    return result;
+}
+
+static int apply_modem_request(struct nj_cable_state* s, int end, unsigned long request, int* bits)
+{
     uint32_t* outputs = &s->end[end].outputs;
     /* Wine sets one line by writing back the whole TIOCMGET value, inputs
      * included: only the outputs are this end's to set. */
