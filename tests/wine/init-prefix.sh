@@ -11,11 +11,18 @@ wineboot --init >/dev/null 2>&1 || true
 # Without a window manager Wine waits on every hide or destroy of a managed
 # window; unmanaged windows need no such wait.
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
-# No COM port may reach a real serial device: Wine maps the /dev/ttyS* that
-# exist at every session start unless the registry names the device.
-for n in 1 2 3 4 5 6 7 8; do
-    wine reg add 'HKLM\Software\Wine\Ports' /v "COM$n" /t REG_SZ /d '' /f >/dev/null 2>&1
-done
+# No COM port may reach a real serial device: at every session start Wine
+# maps each /dev/ttyS* that exists to the first COM number the registry does
+# not name, so every number it reads (1 to 255) is named, with no device.
+# COM256 cannot be named and may still reach one: the cable's preload
+# library refuses real devices for every process it is loaded into.
+ports_reg=$(mktemp --suffix=.reg)
+{
+    printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\n'
+    for n in $(seq 1 255); do printf '"COM%d"=""\n' "$n"; done
+} >"$ports_reg"
+wine regedit /S "Z:$ports_reg" >/dev/null 2>&1
+rm -f "$ports_reg"
 wineserver -w
 rm -f "$prefix"/dosdevices/com*
 touch "$prefix/.nightjar-ready"

@@ -1,0 +1,37 @@
+/* The virtual null-modem cable's shared state: one small file, mapped by the
+ * cable daemon and by every process that runs with the preload library.
+ *
+ * The same layout is read by 64- and 32-bit processes (Wine's server and its
+ * programs), so it holds only 32-bit fields. */
+#ifndef NJ_CABLE_STATE_H
+#define NJ_CABLE_STATE_H
+
+#include <stdint.h>
+
+#define NJ_CABLE_MAGIC 0x4c42434eu /* "NCBL" */
+#define NJ_CABLE_VERSION 1u
+#define NJ_CABLE_PATH_MAX 64
+
+/* Environment: the state files of the cables this process may touch,
+ * separated by ':'. */
+#define NJ_CABLE_STATE_ENV "NJ_CABLE_STATE"
+/* Environment: set to 1 to let a process open real serial devices. */
+#define NJ_CABLE_REAL_SERIAL_ENV "NJ_CABLE_ALLOW_REAL_SERIAL"
+/* Environment: set to 1 to log every modem-line call on a cable end. */
+#define NJ_CABLE_TRACE_ENV "NJ_CABLE_TRACE"
+
+struct nj_cable_end {
+    uint32_t rdev_major; /* the end's pty slave, as fstat sees it */
+    uint32_t rdev_minor;
+    uint32_t outputs;    /* TIOCM_RTS | TIOCM_DTR this end asserts */
+    char path[NJ_CABLE_PATH_MAX];
+};
+
+struct nj_cable_state {
+    uint32_t magic;      /* written last: the other fields are valid once it is set */
+    uint32_t version;
+    uint32_t daemon_pid;
+    struct nj_cable_end end[2];
+};
+
+#endif

@@ -1,0 +1,217 @@
+/* The preload library as a process sees it: run with
+ *   LD_PRELOAD='<dir>/$LIB/libnjcable.so' preload_test <path of njcable>
+ * Built for 64 and 32 bits; the 32-bit build uses 64-bit time_t, so its
+ * ioctls arrive through __ioctl_time64 as Wine's do. */
+#define _GNU_SOURCE
+#include "cable_state.h"
+
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+static int failures;
+
+#define CHECK(cond)                                                                 \
+    do {                                                                            \
+        if (!(cond)) {                                                              \
+            fprintf(stderr, "%s:%d: check failed: %s (errno %d)\n", __FILE__, __LINE__, #cond, errno); \
+            ++failures;                                                             \
+        }                                                                           \
+    } while (0)
+
+#define WIRES (TIOCM_CTS | TIOCM_DSR)
+
+struct cable {
+    pid_t daemon;
+    char dir[64];
+    char state[128];
+    int end[2];
+};
+
+static void start_cable(struct cable* c, const char* njcable)
+{
+    snprintf(c->dir, sizeof(c->dir), "/tmp/njcable-test.XXXXXX");
+    if (mkdtemp(c->dir) == NULL) exit(2);
+    snprintf(c->state, sizeof(c->state), "%s/state", c->dir);
+    int out[2];
+    if (pipe(out) != 0) exit(2);
+    c->daemon = fork();
+    if (c->daemon == 0) {
+        char parent[16];
+        snprintf(parent, sizeof(parent), "%d", (int)getppid());
+        dup2(out[1], 1);
+        execl(njcable, njcable, "--parent", parent, c->state, (char*)NULL);
+        _exit(127);
+    }
+    close(out[1]);
+    FILE* lines = fdopen(out[0], "r");
+    char path[2][NJ_CABLE_PATH_MAX];
+    for (int e = 0; e < 2; ++e) {
+        if (fgets(path[e], sizeof(path[e]), lines) == NULL) {
+            fprintf(stderr, "njcable did not start\n");
+            exit(2);
+        }
+        path[e][strcspn(path[e], "\n")] = '\0';
+    }
+    fclose(lines);
+    for (int i = 0; i < 500 && access(c->state, F_OK) != 0; ++i) usleep(10000);
+    setenv(NJ_CABLE_STATE_ENV, c->state, 1);
+    for (int e = 0; e < 2; ++e) {
+        c->end[e] = open(path[e], O_RDWR | O_NOCTTY);
+        if (c->end[e] < 0) exit(2);
+    }
+}
+
+static void stop_cable(struct cable* c)
+{
+    close(c->end[0]);
+    close(c->end[1]);
+    kill(c->daemon, SIGTERM);
+    waitpid(c->daemon, NULL, 0);
+    CHECK(access(c->state, F_OK) != 0); /* the daemon removes its state */
+    rmdir(c->dir);
+}
+
+static int lines(int fd)
+{
+    int bits = -1;
+    CHECK(ioctl(fd, TIOCMGET, &bits) == 0);
+    return bits;
+}
+
+static void set(int fd, unsigned long request, int bits)
+{
+    CHECK(ioctl(fd, request, &bits) == 0);
+}
+
+static void test_fresh_cable_has_both_wires_released(struct cable* c)
+{
+    for (int e = 0; e < 2; ++e) CHECK(lines(c->end[e]) == (TIOCM_RTS | TIOCM_DTR | WIRES));
+}
+
+static void test_either_end_pulls_a_wire_for_both(struct cable* c)
+{
+    set(c->end[0], TIOCMBIC, TIOCM_RTS); /* end 0 pulls wire A */
+    CHECK((lines(c->end[0]) & WIRES) == TIOCM_DSR);
+    CHECK((lines(c->end[1]) & WIRES) == TIOCM_DSR);
+    set(c->end[1], TIOCMBIC, TIOCM_RTS); /* both pull it */
+    set(c->end[0], TIOCMBIS, TIOCM_RTS); /* end 1 still does */
+    CHECK((lines(c->end[0]) & WIRES) == TIOCM_DSR);
+    set(c->end[1], TIOCMBIS, TIOCM_RTS);
+    CHECK((lines(c->end[0]) & WIRES) == WIRES);
+
+    set(c->end[1], TIOCMBIC, TIOCM_DTR); /* wire B from the other side */
+    CHECK((lines(c->end[0]) & WIRES) == TIOCM_CTS);
+    CHECK(lines(c->end[1]) == (TIOCM_RTS | TIOCM_CTS));
+    set(c->end[1], TIOCMBIS, TIOCM_DTR);
+    CHECK((lines(c->end[1]) & WIRES) == WIRES);
+}
+
+static void test_tiocmset_keeps_only_the_outputs(struct cable* c)
+{
+    /* As Wine does it: read everything, change one output, write it all back. */
+    int bits = lines(c->end[0]);
+    bits &= ~TIOCM_RTS;
+    bits |= TIOCM_CAR | TIOCM_RNG;
+    set(c->end[0], TIOCMSET, bits);
+    CHECK(lines(c->end[0]) == (TIOCM_DTR | TIOCM_DSR));
+    CHECK(lines(c->end[1]) == (TIOCM_RTS | TIOCM_DTR | TIOCM_DSR));
+
+    /* Inputs written back while pulled by the far end do not stick either. */
+    set(c->end[1], TIOCMSET, TIOCM_RTS | TIOCM_CTS | TIOCM_DSR);
+    set(c->end[0], TIOCMSET, TIOCM_RTS | TIOCM_DTR);
+    CHECK(lines(c->end[0]) == (TIOCM_RTS | TIOCM_DTR | TIOCM_CTS));
+    set(c->end[1], TIOCMSET, TIOCM_RTS | TIOCM_DTR);
+    CHECK(lines(c->end[0]) == (TIOCM_RTS | TIOCM_DTR | WIRES));
+}
+
+static void test_everything_else_passes_through(struct cable* c)
+{
+    struct winsize ws;
+    CHECK(ioctl(c->end[0], TIOCGWINSZ, &ws) == 0);
+
+    /* A pty that is not a cable end has no modem lines: the kernel says so. */
+    const int other = posix_openpt(O_RDWR | O_NOCTTY);
+    CHECK(other >= 0);
+    int bits = 0;
+    errno = 0;
+    CHECK(ioctl(other, TIOCMGET, &bits) == -1 && errno != 0);
+    close(other);
+
+    int pipe_fds[2];
+    CHECK(pipe(pipe_fds) == 0);
+    CHECK(write(pipe_fds[1], "abc", 3) == 3);
+    int pending = 0;
+    CHECK(ioctl(pipe_fds[0], FIONREAD, &pending) == 0 && pending == 3);
+    close(pipe_fds[0]);
+    close(pipe_fds[1]);
+
+    CHECK(ioctl(c->end[0], TIOCMGET, NULL) == -1 && errno == EFAULT);
+}
+
+static void expect_refused(int fd)
+{
+    CHECK(fd == -1 && errno == EACCES);
+    if (fd >= 0) close(fd);
+}
+
+static void test_real_serial_devices_are_refused(void)
+{
+    expect_refused(open("/dev/ttyS0", O_RDWR | O_NOCTTY | O_NONBLOCK));
+    expect_refused(openat(AT_FDCWD, "/dev/ttyS0", O_RDWR | O_NOCTTY | O_NONBLOCK));
+    expect_refused(open("/dev/ttyUSB7", O_RDWR | O_NOCTTY | O_NONBLOCK));
+    expect_refused(open("/dev/ttyACM7", O_RDONLY));
+
+    /* The way Wine reaches a port: a dosdevices link. */
+    char dir[] = "/tmp/njcable-link.XXXXXX";
+    CHECK(mkdtemp(dir) != NULL);
+    char link[64];
+    snprintf(link, sizeof(link), "%s/com1", dir);
+    CHECK(symlink("/dev/ttyS0", link) == 0);
+    expect_refused(open(link, O_RDWR | O_NOCTTY | O_NONBLOCK));
+    unlink(link);
+    rmdir(dir);
+
+    /* Opting in lets the open through (to a device that does not exist). */
+    setenv(NJ_CABLE_REAL_SERIAL_ENV, "1", 1);
+    const int fd = open("/dev/ttyUSB7", O_RDWR | O_NOCTTY | O_NONBLOCK);
+    CHECK(fd == -1 && errno == ENOENT);
+    unsetenv(NJ_CABLE_REAL_SERIAL_ENV);
+
+    const int ordinary = open("/dev/null", O_RDONLY);
+    CHECK(ordinary >= 0);
+    close(ordinary);
+}
+
+int main(int argc, char** argv)
+{
+    if (argc != 2) {
+        fprintf(stderr, "usage: preload_test NJCABLE\n");
+        return 2;
+    }
+    /* Without the library the refusal tests would open a real port. */
+    if (dlsym(RTLD_DEFAULT, "nj_cable_preload_version") == NULL) {
+        fprintf(stderr, "libnjcable.so is not preloaded (LD_PRELOAD=%s)\n", getenv("LD_PRELOAD"));
+        return 1;
+    }
+    test_real_serial_devices_are_refused();
+
+    struct cable c;
+    start_cable(&c, argv[1]);
+    test_fresh_cable_has_both_wires_released(&c);
+    test_either_end_pulls_a_wire_for_both(&c);
+    test_tiocmset_keeps_only_the_outputs(&c);
+    test_everything_else_passes_through(&c);
+    stop_cable(&c);
+
+    printf("%s: %d failure(s)\n", sizeof(void*) == 8 ? "64-bit" : "32-bit", failures);
+    return failures == 0 ? 0 : 1;
+}
