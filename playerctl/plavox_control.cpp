@@ -145,10 +145,11 @@ void PlavoxControl::OnTimerTick() noexcept
 
 void PlavoxControl::Tick() noexcept
 {
+    // A sink may release the control from its handler; the tick finishes
+    // first (and the guard is let go before the control can go).
+    ComPtr<_Plavox> keepAlive(this);
     TickGuard guard(ticking_);
     if (!guard.Entered()) return;
-    // A sink may release the control from its handler; finish the tick first.
-    ComPtr<_Plavox> keepAlive(this);
     try {
         CheckTrackTitle();
         const PlavoxPlayStatus first = GetPlayStatus();
