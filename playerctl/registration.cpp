@@ -14,7 +14,10 @@ namespace plavox {
 namespace {
 
 constexpr wchar_t kVersionedProgId[] = L"Quillon.Plavox.1";
-constexpr wchar_t kLibVersion[] = L"10.0";
+// The library's version as the TypeLib and Interface keys spell it, in hex
+// (major 10, minor 0), and as the control's Version mark shows it.
+constexpr wchar_t kLibKeyVersion[] = L"a.0";
+constexpr wchar_t kControlVersion[] = L"10.0";
 // Proxy/stub classes of OLE Automation: one for dual interfaces, one for
 // dispatch-only interfaces.
 constexpr wchar_t kDualProxy[] = L"{00020424-0000-0000-C000-000000000046}";
@@ -61,7 +64,7 @@ constexpr InterfaceRegistration kInterfaces[] = {
 
 void AddTypeLibrary(std::vector<RegistryValue>& values, const std::wstring& path)
 {
-    const std::wstring key = L"TypeLib\\" + GuidText(LIBID_Quillon) + L"\\" + kLibVersion;
+    const std::wstring key = L"TypeLib\\" + GuidText(LIBID_Quillon) + L"\\" + kLibKeyVersion;
     values.push_back({key, L"", L"Quillon"});
     values.push_back({key + L"\\FLAGS", L"", std::to_wstring(LIBFLAG_FCONTROL)});
     values.push_back({key + L"\\HELPDIR", L"", L""});
@@ -77,7 +80,7 @@ void AddInterfaces(std::vector<RegistryValue>& values)
         values.push_back({key + L"\\ProxyStubClsid", L"", entry.proxy});
         values.push_back({key + L"\\ProxyStubClsid32", L"", entry.proxy});
         values.push_back({key + L"\\TypeLib", L"", libid});
-        values.push_back({key + L"\\TypeLib", L"Version", kLibVersion});
+        values.push_back({key + L"\\TypeLib", L"Version", kLibKeyVersion});
     }
 }
 
@@ -89,7 +92,7 @@ void AddObject(std::vector<RegistryValue>& values, const ObjectRegistration& obj
     values.push_back({key + L"\\InprocServer32", L"", path});
     values.push_back({key + L"\\InprocServer32", L"ThreadingModel", L"Apartment"});
     values.push_back({key + L"\\TypeLib", L"", GuidText(LIBID_Quillon)});
-    values.push_back({key + L"\\Version", L"", kLibVersion});
+    values.push_back({key + L"\\Version", L"", kControlVersion});
     if (object.progId) {
         values.push_back({key + L"\\ProgID", L"", kVersionedProgId});
         values.push_back({key + L"\\VersionIndependentProgID", L"", object.progId});
@@ -176,7 +179,7 @@ HRESULT UnregisterServer() noexcept
             RETURN_IF_FAILED(DeleteTree(L"Interface\\" + GuidText(*entry.iid)));
         }
         const std::wstring library = L"TypeLib\\" + GuidText(LIBID_Quillon);
-        RETURN_IF_FAILED(DeleteTree(library + L"\\" + kLibVersion));
+        RETURN_IF_FAILED(DeleteTree(library + L"\\" + kLibKeyVersion));
         // Other versions of the library keep their common key.
         const LSTATUS status = ::RegDeleteKeyW(HKEY_CLASSES_ROOT, library.c_str());
         if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND && status != ERROR_ACCESS_DENIED) {
