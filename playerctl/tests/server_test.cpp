@@ -14,6 +14,7 @@ namespace {
 using Microsoft::WRL::ComPtr;
 
 std::wstring g_ocxPath;
+std::wstring g_simulatorPath;  // plavoxsim.exe, when given
 
 using HresultFn = HRESULT(STDAPICALLTYPE*)();
 using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
@@ -41,20 +42,26 @@ std::wstring ReadValue(const std::wstring& key, const wchar_t* name = nullptr)
     return data;
 }
 
-DWORD RunRegsvr32(const std::wstring& options)
+nj::unique_handle Start(std::wstring command)
 {
-    std::wstring command = L"regsvr32.exe " + options + L" \"" + g_ocxPath + L"\"";
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
     if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                           &process)) {
-        return static_cast<DWORD>(-1);
+        return {};
     }
-    nj::unique_handle processHandle(process.hProcess), threadHandle(process.hThread);
-    ::WaitForSingleObject(process.hProcess, 60000);
+    ::CloseHandle(process.hThread);
+    return nj::unique_handle(process.hProcess);
+}
+
+DWORD RunRegsvr32(const std::wstring& options)
+{
+    nj::unique_handle process = Start(L"regsvr32.exe " + options + L" \"" + g_ocxPath + L"\"");
+    if (!process) return static_cast<DWORD>(-1);
+    ::WaitForSingleObject(process.get(), 60000);
     DWORD code = static_cast<DWORD>(-1);
-    ::GetExitCodeProcess(process.hProcess, &code);
+    ::GetExitCodeProcess(process.get(), &code);
     return code;
 }
 
@@ -267,22 +274,85 @@ TEST_F(ServerTest, Regsvr32RegistersForHostsByClsidAndProgId)
     EXPECT_EQ(0u, RunRegsvr32(L"/u /s"));
 }
 
+std::string ReadFileText(const std::wstring& path)
+{
+    nj::unique_hfile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, 0, nullptr));
+    if (!file) return {};
+    char buffer[8192];
+    DWORD read = 0;
+    ::ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr);
+    return std::string(buffer, read);
+}
+
+TEST_F(ServerTest, FollowsAndDrivesThePlayerSimulator)
+{
+    if (g_simulatorPath.empty()) GTEST_SKIP() << "no simulator given";
+    wchar_t temp[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, temp);
+    const std::wstring log = std::wstring(temp) + L"plavox-server-test.log";
+    ::DeleteFileW(log.c_str());
+    ASSERT_EQ(S_OK, registerServer_());
+
+    nj::unique_handle simulator = Start(L"\"" + g_simulatorPath + L"\" --play --log \"" + log + L"\"");
+    ASSERT_TRUE(simulator);
+    ASSERT_TRUE(PumpUntil([] { return ::FindWindowA("Plavox v1.x", nullptr) != nullptr; }, 20000));
+
+    ComPtr<_Plavox> control;
+    ASSERT_EQ(S_OK, ::CoCreateInstance(CLSID_Plavox, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&control)));
+    ComPtr<IConnectionPointContainer> container;
+    ComPtr<IConnectionPoint> point;
+    ASSERT_EQ(S_OK, control.As(&container));
+    ASSERT_EQ(S_OK, container->FindConnectionPoint(DIID___Plavox, &point));
+    auto sink = nj::com::Make<EventSink>();
+    DWORD cookie = 0;
+    ASSERT_EQ(S_OK, point->Advise(sink.Get(), &cookie));
+    ASSERT_EQ(S_OK, control->put_Enabled(VARIANT_TRUE));
+
+    ASSERT_TRUE(PumpUntil([&] { return !sink->details.empty() && !sink->positions.empty(); }, 5000));
+    const SeenDetail first = sink->details[0];
+    EXPECT_NE(first.Title, L"");
+    EXPECT_NE(first.Artist, L"");
+    EXPECT_NE(first.TrackNumber, L"");
+
+    EXPECT_EQ(S_OK, control->NextTrack());
+    ASSERT_TRUE(PumpUntil([&] { return sink->details.size() >= 2; }, 5000));
+    EXPECT_NE(sink->details[1].Title, first.Title);
+
+    EXPECT_EQ(S_OK, control->KillPlavox());
+    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(simulator.get(), 10000));
+    sink->Clear();
+    ASSERT_TRUE(PumpUntil([&] { return !sink->details.empty(); }, 3000));
+    EXPECT_EQ(sink->details[0].Status, Error);
+
+    const std::string logged = ReadFileText(log);
+    EXPECT_NE(logged.find("WM_COMMAND 40048 0"), std::string::npos) << logged;
+    EXPECT_NE(logged.find("WM_CLOSE"), std::string::npos) << logged;
+    point->Unadvise(cookie);
+    ::DeleteFileW(log.c_str());
+}
+
 }  // namespace
 }  // namespace plavox::test
+
+std::wstring WindowsPath(std::string path)
+{
+    // The build passes Unix paths; Wine maps the whole file system to Z:.
+    if (!path.empty() && path[0] == '/') path = "Z:" + path;
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    return std::wstring(path.begin(), path.end());
+}
 
 int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
     if (argc < 2) {
-        fprintf(stderr, "usage: plavox_server_test PATH-OF-Plavox.ocx\n");
+        fprintf(stderr, "usage: plavox_server_test Plavox.ocx [plavoxsim.exe]\n");
         return 2;
     }
-    // The build passes a Unix path; Wine maps the whole file system to Z:.
-    std::string path = argv[1];
-    if (!path.empty() && path[0] == '/') path = "Z:" + path;
-    for (char& c : path)
-        if (c == '/') c = '\\';
-    plavox::test::g_ocxPath.assign(path.begin(), path.end());
+    plavox::test::g_ocxPath = WindowsPath(argv[1]);
+    if (argc > 2) plavox::test::g_simulatorPath = WindowsPath(argv[2]);
 
     auto com = nj::CoInitializeApartment();
     return RUN_ALL_TESTS();
