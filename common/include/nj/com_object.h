@@ -83,7 +83,9 @@ template <class T, class... Args>
 ComPtr<T> Make(Args&&... args) noexcept
 {
     ComPtr<T> object;
-    object.Attach(new (std::nothrow) T(std::forward<Args>(args)...));
+    // Not Attach: MinGW's ComPtr::Attach adds a reference, which would leak
+    // every object made here.
+    *object.ReleaseAndGetAddressOf() = new (std::nothrow) T(std::forward<Args>(args)...);
     return object;
 }
 

@@ -1,0 +1,155 @@
+#include "mdl_plavox.h"
+
+#include <map>
+
+#include "nj/result.h"
+
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+namespace plavox {
+namespace {
+
+// Live per-thread blocks by thread. An entry lasts as long as some object
+// on its thread holds the block.
+SRWLOCK g_statesLock = SRWLOCK_INIT;
+std::map<DWORD, std::weak_ptr<ModuleState>> g_states;
+
+class SharedLock {
+public:
+    explicit SharedLock(SRWLOCK& lock) noexcept : lock_(lock) { ::AcquireSRWLockExclusive(&lock_); }
+    SharedLock(const SharedLock&) = delete;
+    SharedLock& operator=(const SharedLock&) = delete;
+    ~SharedLock() { ::ReleaseSRWLockExclusive(&lock_); }
+
+private:
+    SRWLOCK& lock_;
+};
+
+HRESULT LoadInterfaceViews(ITypeLib& library, const IID& iid, ComPtr<ITypeInfo>& dispatchView,
+                           ComPtr<ITypeInfo>& vtableView) noexcept
+{
+    RETURN_IF_FAILED(library.GetTypeInfoOfGuid(iid, &dispatchView));
+    TYPEATTR* attr = nullptr;
+    RETURN_IF_FAILED(dispatchView->GetTypeAttr(&attr));
+    const TYPEKIND kind = attr->typekind;
+    dispatchView->ReleaseTypeAttr(attr);
+    if (kind == TKIND_INTERFACE) {
+        vtableView = dispatchView;
+        return S_OK;
+    }
+    // A dual interface reads as a dispinterface; its function table is the
+    // interface that the dispinterface's -1 implemented type refers to.
+    HREFTYPE vtable = 0;
+    RETURN_IF_FAILED(dispatchView->GetRefTypeOfImplType(static_cast<UINT>(-1), &vtable));
+    return dispatchView->GetRefTypeInfo(vtable, &vtableView);
+}
+
+}  // namespace
+
+HMODULE ThisModule() noexcept
+{
+    return reinterpret_cast<HMODULE>(&__ImageBase);
+}
+
+HRESULT TypeInfos::Load(HMODULE module)
+{
+    wchar_t path[MAX_PATH];
+    const DWORD length = ::GetModuleFileNameW(module, path, MAX_PATH);
+    RETURN_HR_IF(E_FAIL, length == 0);
+    RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER), length == MAX_PATH);
+    RETURN_IF_FAILED(::LoadTypeLibEx(path, REGKIND_NONE, &library));
+    RETURN_IF_FAILED(LoadInterfaceViews(*library.Get(), IID__Plavox, plavox, plavoxVtable));
+    RETURN_IF_FAILED(LoadInterfaceViews(*library.Get(), IID__clsPlavox, clsPlavox, clsPlavoxVtable));
+    RETURN_IF_FAILED(library->GetTypeInfoOfGuid(CLSID_Plavox, &plavoxClass));
+    ComPtr<ITypeInfo> record;
+    RETURN_IF_FAILED(library->GetTypeInfoOfGuid(GUID_TrackDetail, &record));
+    return ::GetRecordInfoFromTypeInfo(record.Get(), &trackDetail);
+}
+
+ModuleState::~ModuleState()
+{
+    for (BSTR* field : {&CurrentDetail.Title, &CurrentDetail.Artist, &CurrentDetail.TrackNumber, &CurrentDetail.Freq,
+                        &CurrentDetail.Rate, &CurrentDetail.CurrentPos}) {
+        ::SysFreeString(*field);
+    }
+}
+
+HRESULT ModuleState::ForThisThread(std::shared_ptr<ModuleState>& state) noexcept
+{
+    try {
+        const DWORD thread = ::GetCurrentThreadId();
+        {
+            SharedLock lock(g_statesLock);
+            if (auto found = g_states.find(thread); found != g_states.end()) {
+                state = found->second.lock();
+                if (state) return S_OK;
+            }
+        }
+        // Built outside the lock: loading the type library may take a while.
+        auto fresh = std::shared_ptr<ModuleState>(new ModuleState, [thread](ModuleState* gone) {
+            {
+                SharedLock lock(g_statesLock);
+                auto entry = g_states.find(thread);
+                if (entry != g_states.end() && entry->second.expired()) g_states.erase(entry);
+            }
+            delete gone;
+        });
+        RETURN_IF_FAILED(fresh->types.Load(ThisModule()));
+        SharedLock lock(g_statesLock);
+        g_states[thread] = fresh;
+        state = std::move(fresh);
+        return S_OK;
+    }
+    NJ_CATCH_RETURN()
+}
+
+HWND FindPlayer(ModuleState& state) noexcept
+{
+    state.PlayerWindow = ::FindWindowA(kPlayerClass, nullptr);
+    return state.PlayerWindow;
+}
+
+LONG QueryPlayer(HWND player, WPARAM variant, LPARAM query) noexcept
+{
+    return static_cast<LONG>(::SendMessageA(player, kPlayerQuery, variant, query));
+}
+
+std::wstring ReadPlayerTitle(HWND player)
+{
+    // Room for the 254 characters the call copies at most, and its terminator.
+    char buffer[256] = {};
+    const int copied = ::GetWindowTextA(player, buffer, 255);
+    if (copied <= 0) return {};
+    return FromAnsi(buffer, static_cast<size_t>(copied < 254 ? copied : 254));
+}
+
+HRESULT AssignBstr(BSTR& field, const wchar_t* text, size_t length) noexcept
+{
+    BSTR fresh = ::SysAllocStringLen(text, static_cast<UINT>(length));
+    RETURN_HR_IF_NULL(E_OUTOFMEMORY, fresh);
+    ::SysFreeString(field);
+    field = fresh;
+    return S_OK;
+}
+
+std::string ToAnsi(const wchar_t* text, size_t length)
+{
+    if (length == 0) return {};
+    const int size = ::WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+    std::string ansi(static_cast<size_t>(size > 0 ? size : 0), '\0');
+    if (size > 0) {
+        ::WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), ansi.data(), size, nullptr, nullptr);
+    }
+    return ansi;
+}
+
+std::wstring FromAnsi(const char* text, size_t length)
+{
+    if (length == 0) return {};
+    const int size = ::MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(length), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(size > 0 ? size : 0), L'\0');
+    if (size > 0) ::MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(length), wide.data(), size);
+    return wide;
+}
+
+}  // namespace plavox

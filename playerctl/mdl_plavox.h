@@ -1,0 +1,85 @@
+// mdlPlavox: the state the controls of one thread share, the type
+// information they work from, and the calls that reach the media player.
+#pragma once
+
+#include <windows.h>
+#include <oaidl.h>
+#include <wrl/client.h>
+
+#include <memory>
+#include <string>
+
+#include "plavox_types.h"
+
+namespace plavox {
+
+using Microsoft::WRL::ComPtr;
+
+inline constexpr char kPlayerClass[] = "Plavox v1.x";
+
+// Queries of the player: WM_USER with lParam selecting the query and
+// wParam its variant.
+inline constexpr UINT kPlayerQuery = WM_USER;
+inline constexpr LPARAM kQueryPlayState = 104;
+inline constexpr LPARAM kQueryPosition = 105;
+inline constexpr LPARAM kQueryAudioInfo = 126;
+
+// This library's image (the control library, or a test program that links
+// the control in).
+HMODULE ThisModule() noexcept;
+
+// Everything the objects of this library read from its embedded type library.
+struct TypeInfos {
+    ComPtr<ITypeLib> library;
+    ComPtr<ITypeInfo> plavox;          // _Plavox as hosts read it (its dispatch view)
+    ComPtr<ITypeInfo> plavoxVtable;    // _Plavox's function table, which Invoke calls through
+    ComPtr<ITypeInfo> clsPlavox;
+    ComPtr<ITypeInfo> clsPlavoxVtable;
+    ComPtr<ITypeInfo> plavoxClass;     // the coclass, for IProvideClassInfo
+    ComPtr<IRecordInfo> trackDetail;
+
+    HRESULT Load(HMODULE module);
+};
+
+// The module-level data, once per thread. It comes into being with the
+// first object on a thread and goes with the last one; every object on the
+// thread holds it.
+class ModuleState {
+public:
+    ModuleState() = default;
+    ModuleState(const ModuleState&) = delete;
+    ModuleState& operator=(const ModuleState&) = delete;
+    ~ModuleState();
+
+    static HRESULT ForThisThread(std::shared_ptr<ModuleState>& state) noexcept;
+
+    HWND PlayerWindow = nullptr;
+    std::wstring LastTitle;
+    TrackDetail CurrentDetail{};
+    TypeInfos types;
+};
+
+// Looks the player's main window up by class and stores the result in
+// PlayerWindow, found or not.
+HWND FindPlayer(ModuleState& state) noexcept;
+
+// One WM_USER query; a window that is gone answers 0.
+LONG QueryPlayer(HWND player, WPARAM variant, LPARAM query) noexcept;
+
+// The window's title as ANSI text converted to wide text, at most 254
+// characters; "" when nothing can be read.
+std::wstring ReadPlayerTitle(HWND player);
+
+// Replaces a BSTR field of the record; the old string is freed.
+HRESULT AssignBstr(BSTR& field, const wchar_t* text, size_t length) noexcept;
+inline HRESULT AssignBstr(BSTR& field, const std::wstring& text) noexcept
+{
+    return AssignBstr(field, text.c_str(), text.size());
+}
+
+// ANSI round trips of the system code page; characters it lacks become its
+// substitutes.
+std::string ToAnsi(const wchar_t* text, size_t length);
+std::wstring FromAnsi(const char* text, size_t length);
+
+}  // namespace plavox
