@@ -83,7 +83,9 @@ template <class T, class... Args>
 ComPtr<T> Make(Args&&... args) noexcept
 {
     ComPtr<T> object;
-    object.Attach(new (std::nothrow) T(std::forward<Args>(args)...));
+    // MinGW's ComPtr::Attach takes a reference of its own (the SDK's does
+    // not), so the object's first reference is handed over by address.
+    *object.GetAddressOf() = new (std::nothrow) T(std::forward<Args>(args)...);
     return object;
 }
 
