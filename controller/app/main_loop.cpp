@@ -28,7 +28,7 @@ bool TitleChanged(std::u16string_view current, std::u16string_view last_sent) no
 
 void MainLoop::Run()
 {
-    while (!window_.StopRequested()) RunPass();
+    while (!window_.StopWasRequested()) RunPass();
 }
 
 void MainLoop::RunPass()

@@ -41,7 +41,7 @@ bool TitleChanged(std::u16string_view current, std::u16string_view last_sent) no
 class LoopWindow {
 public:
     virtual ~LoopWindow() = default;
-    virtual bool StopRequested() const = 0;
+    virtual bool StopWasRequested() const = 0;
     virtual void TakePassRecord() = 0;  // pass record <- CurrentTrack
     virtual std::u16string_view PassTitle() const = 0;
     virtual std::u16string_view PassArtist() const = 0;

@@ -122,7 +122,7 @@ struct FakeWindow : LoopWindow {
     int yields = 0;
     std::function<void()> on_yield = [] {};
 
-    bool StopRequested() const override { return stop; }
+    bool StopWasRequested() const override { return stop; }
     void TakePassRecord() override
     {
         pass_title = title;

@@ -143,9 +143,9 @@ HRESULT TrayControl::PutIcon(DISPPARAMS* params, UINT* arg_err) noexcept
 
 HRESULT TrayControl::ShowIcon() noexcept
 {
+    // Without a running shell the icon waits for its "TaskbarCreated".
     wanted_ = true;
-    if (shown_) return S_OK;
-    RETURN_HR_IF(E_FAIL, !AddIcon());
+    if (!shown_) AddIcon();
     return S_OK;
 }
 
