@@ -19,7 +19,7 @@ std::int32_t PortNumber = 0;
 // A hidden window that owns the chooser, keeping it out of the taskbar.
 nj::unique_hwnd CreateHiddenOwner() noexcept
 {
-    return nj::unique_hwnd(::CreateWindowExW(0, L"STATIC", L"Nightjar", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+    return nj::unique_hwnd(::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                                              ::GetModuleHandleW(nullptr), nullptr));
 }
 
