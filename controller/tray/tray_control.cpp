@@ -1,0 +1,254 @@
+#include "tray_control.h"
+
+#include <shellapi.h>
+
+#include "nj/com_object.h"
+#include "nj/connection_point.h"
+#include "nj/result.h"
+#include "nj/unique.h"
+
+namespace nightjar::tray {
+namespace {
+
+using nj::com::ComPtr;
+
+class TrayControl final : public nj::com::Object<IDispatch, IConnectionPointContainer> {
+public:
+    TrayControl() noexcept : events_(this, DIID_TrayEvents) {}
+
+    HRESULT Initialize() noexcept;
+
+    // IDispatch
+    IFACEMETHODIMP GetTypeInfoCount(UINT* count) override;
+    IFACEMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override;
+    IFACEMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    IFACEMETHODIMP Invoke(DISPID dispid, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                          EXCEPINFO*, UINT* arg_err) override;
+
+    // IConnectionPointContainer
+    IFACEMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** points) override;
+    IFACEMETHODIMP FindConnectionPoint(REFIID riid, IConnectionPoint** point) override;
+
+private:
+    ~TrayControl() override;
+
+    HRESULT PutIcon(DISPPARAMS* params, UINT* arg_err) noexcept;
+    HRESULT ShowIcon() noexcept;
+    bool AddIcon() noexcept;
+    void RemoveIcon() noexcept;
+    void RaiseActivated(UINT message) noexcept;
+
+    static LRESULT CALLBACK OwnerProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) noexcept;
+    LRESULT HandleOwnerMessage(UINT message, WPARAM wparam, LPARAM lparam) noexcept;
+
+    nj::com::ConnectionPoint events_;
+    nj::unique_hwnd owner_;
+    nj::unique_hicon icon_;
+    bool wanted_ = false;  // ShowIcon was called: the icon should be up
+    bool shown_ = false;   // the shell has the icon
+    UINT taskbar_created_ = 0;
+};
+
+HRESULT TrayControl::Initialize() noexcept
+{
+    taskbar_created_ = ::RegisterWindowMessageW(L"TaskbarCreated");
+    const HINSTANCE instance = ::GetModuleHandleW(nullptr);
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof(wc);
+    if (!::GetClassInfoExW(instance, kOwnerClass, &wc)) {
+        wc = {};
+        wc.cbSize = sizeof(wc);
+        wc.lpfnWndProc = &TrayControl::OwnerProc;
+        wc.hInstance = instance;
+        wc.lpszClassName = kOwnerClass;
+        RETURN_IF_WIN32_BOOL_FALSE(::RegisterClassExW(&wc));
+    }
+    owner_.reset(::CreateWindowExW(WS_EX_TOOLWINDOW, kOwnerClass, kOwnerTitle, WS_POPUP, 0, 0, 0, 0, nullptr,
+                                   nullptr, instance, nullptr));
+    RETURN_LAST_ERROR_IF_NULL(owner_.get());
+    ::SetWindowLongPtrW(owner_.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    return S_OK;
+}
+
+TrayControl::~TrayControl()
+{
+    RemoveIcon();
+    if (owner_) ::SetWindowLongPtrW(owner_.get(), GWLP_USERDATA, 0);
+}
+
+IFACEMETHODIMP TrayControl::GetTypeInfoCount(UINT* count)
+{
+    RETURN_HR_IF_NULL(E_POINTER, count);
+    *count = 0;
+    return S_OK;
+}
+
+IFACEMETHODIMP TrayControl::GetTypeInfo(UINT, LCID, ITypeInfo** info)
+{
+    RETURN_HR_IF_NULL(E_POINTER, info);
+    *info = nullptr;
+    return DISP_E_BADINDEX;
+}
+
+IFACEMETHODIMP TrayControl::Invoke(DISPID dispid, REFIID riid, LCID, WORD flags, DISPPARAMS* params,
+                                   VARIANT* result, EXCEPINFO*, UINT* arg_err)
+{
+    RETURN_HR_IF(DISP_E_UNKNOWNINTERFACE, riid != IID_NULL);
+    if (result) ::VariantInit(result);
+    switch (dispid) {
+    case kDispIcon:
+        if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) return PutIcon(params, arg_err);
+        if (flags & DISPATCH_PROPERTYGET) {
+            RETURN_HR_IF_NULL(E_POINTER, result);
+            result->vt = VT_I4;
+            result->lVal = static_cast<LONG>(reinterpret_cast<INT_PTR>(icon_.get()));
+            return S_OK;
+        }
+        return DISP_E_MEMBERNOTFOUND;
+    case kDispShowIcon:
+        RETURN_HR_IF(DISP_E_MEMBERNOTFOUND, !(flags & DISPATCH_METHOD));
+        RETURN_HR_IF(DISP_E_BADPARAMCOUNT, params && params->cArgs != 0);
+        return ShowIcon();
+    default:
+        return DISP_E_MEMBERNOTFOUND;
+    }
+}
+
+HRESULT TrayControl::PutIcon(DISPPARAMS* params, UINT* arg_err) noexcept
+{
+    RETURN_HR_IF(DISP_E_BADPARAMCOUNT, params == nullptr || params->cArgs != 1);
+    nj::unique_variant handle;
+    if (FAILED(::VariantChangeType(&handle, &params->rgvarg[0], 0, VT_I4))) {
+        if (arg_err) *arg_err = 0;
+        return DISP_E_TYPEMISMATCH;
+    }
+    const auto icon = reinterpret_cast<HICON>(static_cast<INT_PTR>(handle.lVal));
+    nj::unique_hicon copy;
+    if (icon != nullptr) {
+        copy.reset(::CopyIcon(icon));
+        RETURN_LAST_ERROR_IF_NULL(copy.get());
+    }
+    icon_ = std::move(copy);
+    if (shown_) {
+        NOTIFYICONDATAW data{};
+        data.cbSize = sizeof(data);
+        data.hWnd = owner_.get();
+        data.uID = kIconId;
+        data.uFlags = NIF_ICON;
+        data.hIcon = icon_.get();
+        ::Shell_NotifyIconW(NIM_MODIFY, &data);
+    }
+    return S_OK;
+}
+
+HRESULT TrayControl::ShowIcon() noexcept
+{
+    // Without a running shell the icon waits for its "TaskbarCreated".
+    wanted_ = true;
+    if (!shown_) AddIcon();
+    return S_OK;
+}
+
+bool TrayControl::AddIcon() noexcept
+{
+    NOTIFYICONDATAW data{};
+    data.cbSize = sizeof(data);
+    data.hWnd = owner_.get();
+    data.uID = kIconId;
+    data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_SHOWTIP;
+    data.uCallbackMessage = kCallbackMessage;
+    data.hIcon = icon_.get();
+    lstrcpynW(data.szTip, L"Nightjar", ARRAYSIZE(data.szTip));
+    if (!::Shell_NotifyIconW(NIM_ADD, &data)) return false;
+    data.uVersion = NOTIFYICON_VERSION_4;
+    ::Shell_NotifyIconW(NIM_SETVERSION, &data);
+    shown_ = true;
+    return true;
+}
+
+void TrayControl::RemoveIcon() noexcept
+{
+    if (!shown_) return;
+    NOTIFYICONDATAW data{};
+    data.cbSize = sizeof(data);
+    data.hWnd = owner_.get();
+    data.uID = kIconId;
+    ::Shell_NotifyIconW(NIM_DELETE, &data);
+    shown_ = false;
+}
+
+void TrayControl::RaiseActivated(UINT message) noexcept
+{
+    // A sink may let go of the control from inside its handler.
+    ComPtr<IDispatch> keep_alive(this);
+    VARIANT argument{};
+    argument.vt = VT_I4;
+    argument.lVal = static_cast<LONG>(message);
+    DISPPARAMS params{&argument, nullptr, 1, 0};
+    events_.Fire(kDispActivated, params);
+}
+
+IFACEMETHODIMP TrayControl::EnumConnectionPoints(IEnumConnectionPoints** points)
+{
+    RETURN_HR_IF_NULL(E_POINTER, points);
+    *points = nullptr;
+    return E_NOTIMPL;
+}
+
+IFACEMETHODIMP TrayControl::FindConnectionPoint(REFIID riid, IConnectionPoint** point)
+{
+    RETURN_HR_IF_NULL(E_POINTER, point);
+    *point = nullptr;
+    RETURN_HR_IF(CONNECT_E_NOCONNECTION, riid != events_.Iid());
+    *point = &events_;
+    (*point)->AddRef();
+    return S_OK;
+}
+
+LRESULT CALLBACK TrayControl::OwnerProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) noexcept
+{
+    auto* self = reinterpret_cast<TrayControl*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (self == nullptr) return ::DefWindowProcW(hwnd, message, wparam, lparam);
+    return self->HandleOwnerMessage(message, wparam, lparam);
+}
+
+LRESULT TrayControl::HandleOwnerMessage(UINT message, WPARAM wparam, LPARAM lparam) noexcept
+{
+    if (message == taskbar_created_ && taskbar_created_ != 0) {
+        // The shell restarted and forgot every icon.
+        shown_ = false;
+        if (wanted_) AddIcon();
+        return 0;
+    }
+    switch (message) {
+    case kCallbackMessage:
+        // Version 4: the notification is in the low word of lParam.
+        switch (LOWORD(lparam)) {
+        case NIN_SELECT:
+        case NIN_KEYSELECT:
+            RaiseActivated(LOWORD(lparam));
+            break;
+        default:
+            break;
+        }
+        return 0;
+    case kQueryIconShown:
+        return shown_ ? 1 : 0;
+    default:
+        return ::DefWindowProcW(owner_.get(), message, wparam, lparam);
+    }
+}
+
+}  // namespace
+
+HRESULT CreateTrayControl(REFIID riid, void** ppv) noexcept
+{
+    RETURN_HR_IF_NULL(E_POINTER, ppv);
+    *ppv = nullptr;
+    auto control = nj::com::Make<TrayControl>();
+    RETURN_HR_IF_NULL(E_OUTOFMEMORY, control.Get());
+    RETURN_IF_FAILED(control->Initialize());
+    return control->QueryInterface(riid, ppv);
+}
+
+}  // namespace nightjar::tray

@@ -1,0 +1,234 @@
+#include "tray_control.h"
+
+#include <ocidl.h>
+#include <shellapi.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "nj/com_object.h"
+#include "nj/unique.h"
+
+namespace nightjar::tray {
+namespace {
+
+using Microsoft::WRL::ComPtr;
+
+// Records every event the control raises.
+class EventLog final : public nj::com::Object<IDispatch> {
+public:
+    std::vector<std::pair<DISPID, LONG>> events;
+
+    IFACEMETHODIMP GetTypeInfoCount(UINT* n) override
+    {
+        *n = 0;
+        return S_OK;
+    }
+    IFACEMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    IFACEMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    IFACEMETHODIMP Invoke(DISPID dispid, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
+                          UINT*) override
+    {
+        EXPECT_EQ(params->cArgs, 1U) << "every event carries one argument";
+        events.emplace_back(dispid, params->cArgs == 1 ? params->rgvarg[0].lVal : -1);
+        return S_OK;
+    }
+};
+
+HWND OwnerWindow() { return ::FindWindowW(kOwnerClass, kOwnerTitle); }
+bool IconShown(HWND owner) { return ::SendMessageW(owner, kQueryIconShown, 0, 0) == 1; }
+
+// Whether the shell holds an icon for (owner, kIconId): only an existing icon
+// can be modified.
+bool ShellHasIcon(HWND owner)
+{
+    NOTIFYICONDATAW data{};
+    data.cbSize = sizeof(data);
+    data.hWnd = owner;
+    data.uID = kIconId;
+    data.uFlags = NIF_TIP;
+    lstrcpynW(data.szTip, L"probe", ARRAYSIZE(data.szTip));
+    return ::Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
+}
+
+void PumpMessages()
+{
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
+}
+
+struct TrayTest : ::testing::Test {
+    void SetUp() override
+    {
+        ASSERT_EQ(CreateTrayControl(IID_PPV_ARGS(&control)), S_OK);
+        icon.reset(::CopyIcon(::LoadIconW(nullptr, MAKEINTRESOURCEW(32516))));  // IDI_INFORMATION
+        ASSERT_TRUE(icon);
+        owner = OwnerWindow();
+        ASSERT_NE(owner, nullptr);
+    }
+
+    HRESULT Put(DISPID dispid, VARIANT value)
+    {
+        DISPID named = DISPID_PROPERTYPUT;
+        DISPPARAMS params{&value, &named, 1, 1};
+        return control->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &params, nullptr,
+                               nullptr, nullptr);
+    }
+    HRESULT Call(DISPID dispid)
+    {
+        DISPPARAMS none{};
+        return control->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, nullptr, nullptr,
+                               nullptr);
+    }
+    HRESULT ShowIcon()
+    {
+        VARIANT handle{};
+        handle.vt = VT_I4;
+        handle.lVal = static_cast<LONG>(reinterpret_cast<INT_PTR>(icon.get()));
+        const HRESULT hr = Put(kDispIcon, handle);
+        if (FAILED(hr)) return hr;
+        return Call(kDispShowIcon);
+    }
+    DWORD Connect(IDispatch* log)
+    {
+        ComPtr<IConnectionPointContainer> points;
+        EXPECT_EQ(control.As(&points), S_OK);
+        ComPtr<IConnectionPoint> point;
+        EXPECT_EQ(points->FindConnectionPoint(DIID_TrayEvents, &point), S_OK);
+        DWORD cookie = 0;
+        EXPECT_EQ(point->Advise(log, &cookie), S_OK);
+        return cookie;
+    }
+
+    ComPtr<IDispatch> control;
+    nj::unique_hicon icon;
+    HWND owner = nullptr;
+};
+
+TEST_F(TrayTest, OwnerIsAHiddenTopLevelWindowAndNoIconIsShownBeforeTheCall)
+{
+    EXPECT_FALSE(::IsWindowVisible(owner));
+    EXPECT_EQ(::GetParent(owner), nullptr);
+    EXPECT_FALSE(IconShown(owner));
+    EXPECT_FALSE(ShellHasIcon(owner));
+}
+
+TEST_F(TrayTest, ShowIconPutsTheIconUpAndReleasingTheControlTakesItAway)
+{
+    ASSERT_EQ(ShowIcon(), S_OK);
+    EXPECT_TRUE(IconShown(owner));
+    EXPECT_TRUE(ShellHasIcon(owner));
+    EXPECT_EQ(ShowIcon(), S_OK);  // a second call changes nothing
+
+    EXPECT_EQ(control.Reset(), 0U);
+    EXPECT_FALSE(::IsWindow(owner));
+    EXPECT_FALSE(ShellHasIcon(owner));
+}
+
+TEST_F(TrayTest, TheIconPropertyKeepsItsOwnCopy)
+{
+    ASSERT_EQ(ShowIcon(), S_OK);
+    icon.reset();  // the host's handle goes away; the control's copy stays
+    VARIANT value{};
+    DISPPARAMS none{};
+    ASSERT_EQ(control->Invoke(kDispIcon, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &value, nullptr, nullptr), S_OK);
+    EXPECT_EQ(value.vt, VT_I4);
+    ICONINFO info{};
+    ASSERT_TRUE(::GetIconInfo(reinterpret_cast<HICON>(static_cast<INT_PTR>(value.lVal)), &info));
+    ::DeleteObject(info.hbmColor);
+    ::DeleteObject(info.hbmMask);
+}
+
+TEST_F(TrayTest, SelectingTheIconRaisesTheFirstEventOnceAndOtherMouseTrafficNothing)
+{
+    auto log = nj::com::Make<EventLog>();
+    Connect(log.Get());
+    ASSERT_EQ(ShowIcon(), S_OK);
+
+    ::SendMessageW(owner, kCallbackMessage, 0, MAKELPARAM(WM_MOUSEMOVE, kIconId));
+    ::SendMessageW(owner, kCallbackMessage, 0, MAKELPARAM(WM_LBUTTONDOWN, kIconId));
+    ::SendMessageW(owner, kCallbackMessage, 0, MAKELPARAM(WM_LBUTTONUP, kIconId));
+    ::SendMessageW(owner, kCallbackMessage, 0, MAKELPARAM(NIN_SELECT, kIconId));
+    ::SendMessageW(owner, kCallbackMessage, 0, MAKELPARAM(NIN_KEYSELECT, kIconId));
+    ::SendMessageW(owner, kCallbackMessage, 0, MAKELPARAM(WM_CONTEXTMENU, kIconId));
+
+    ASSERT_EQ(log->events.size(), 2U);
+    EXPECT_EQ(log->events[0], std::make_pair(DISPID{kDispActivated}, LONG{NIN_SELECT}));
+    EXPECT_EQ(log->events[1], std::make_pair(DISPID{kDispActivated}, LONG{NIN_KEYSELECT}));
+}
+
+TEST_F(TrayTest, ASinkThatReleasesTheControlFromItsHandlerIsSafe)
+{
+    struct Dropper final : nj::com::Object<IDispatch> {
+        ComPtr<IDispatch>* control = nullptr;
+        IFACEMETHODIMP GetTypeInfoCount(UINT* n) override
+        {
+            *n = 0;
+            return S_OK;
+        }
+        IFACEMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+        IFACEMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+        IFACEMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override
+        {
+            control->Reset();
+            return S_OK;
+        }
+    };
+    auto dropper = nj::com::Make<Dropper>();
+    dropper->control = std::addressof(control);  // a ComPtr's & would release it
+    Connect(dropper.Get());
+    ASSERT_EQ(ShowIcon(), S_OK);
+    ::SendMessageW(owner, kCallbackMessage, 0, MAKELPARAM(NIN_SELECT, kIconId));
+    PumpMessages();
+    EXPECT_FALSE(control);
+    EXPECT_FALSE(::IsWindow(owner));
+    EXPECT_FALSE(ShellHasIcon(owner));
+}
+
+TEST_F(TrayTest, ARestartedShellGetsTheIconBack)
+{
+    ASSERT_EQ(ShowIcon(), S_OK);
+    // The shell forgets the icon as a restarted one would, then announces itself.
+    NOTIFYICONDATAW data{};
+    data.cbSize = sizeof(data);
+    data.hWnd = owner;
+    data.uID = kIconId;
+    ASSERT_TRUE(::Shell_NotifyIconW(NIM_DELETE, &data));
+    ASSERT_FALSE(ShellHasIcon(owner));
+
+    ::SendMessageW(owner, ::RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+    EXPECT_TRUE(ShellHasIcon(owner));
+    EXPECT_TRUE(IconShown(owner));
+}
+
+TEST_F(TrayTest, ATaskbarRestartBeforeShowIconAddsNothing)
+{
+    ::SendMessageW(owner, ::RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+    EXPECT_FALSE(ShellHasIcon(owner));
+}
+
+TEST_F(TrayTest, BadCallsAreRefusedWithTheirAutomationErrors)
+{
+    EXPECT_EQ(Call(0x60030001), DISP_E_MEMBERNOTFOUND);
+    VARIANT text{};
+    text.vt = VT_BSTR;
+    text.bstrVal = ::SysAllocString(L"not an icon");
+    EXPECT_EQ(Put(kDispIcon, text), DISP_E_TYPEMISMATCH);
+    ::SysFreeString(text.bstrVal);
+    DISPPARAMS none{};
+    EXPECT_EQ(control->Invoke(kDispShowIcon, IID_IDispatch, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr),
+              DISP_E_UNKNOWNINTERFACE);
+    EXPECT_FALSE(IconShown(owner));
+}
+
+}  // namespace
+}  // namespace nightjar::tray
+
+int main(int argc, char** argv)
+{
+    const auto com = nj::CoInitializeApartment();
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
