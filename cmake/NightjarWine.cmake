@@ -24,6 +24,12 @@ add_custom_target(wineprefix ALL DEPENDS ${NJ_WINEPREFIX}/.nightjar-ready)
 
 # nj_add_wine_test(NAME name COMMAND target-or-program args... [LABELS ...] [TIMEOUT s])
 # A test that runs under Wine in this build's prefix, one at a time.
+# Every Wine test runs with the cable's preload library, which also refuses
+# the machine's real serial devices: no test can reach one, cable or not.
+if(NJ_NATIVE_DIR)
+    set(NJ_WINE_TEST_PRELOAD "LD_PRELOAD=${NJ_NATIVE_DIR}/sim/vcable/$LIB/libnjcable.so")
+endif()
+
 function(nj_add_wine_test)
     cmake_parse_arguments(T "" "NAME;TIMEOUT" "COMMAND;LABELS;ENVIRONMENT" ${ARGN})
     if(NOT T_TIMEOUT)
@@ -31,7 +37,7 @@ function(nj_add_wine_test)
     endif()
     add_test(NAME ${T_NAME} COMMAND ${T_COMMAND})
     set_tests_properties(${T_NAME} PROPERTIES
-        ENVIRONMENT "${NJ_WINE_ENV};NJ_NATIVE_DIR=${NJ_NATIVE_DIR};NJ_BUILD_DIR=${CMAKE_BINARY_DIR};${T_ENVIRONMENT}"
+        ENVIRONMENT "${NJ_WINE_ENV};${NJ_WINE_TEST_PRELOAD};NJ_NATIVE_DIR=${NJ_NATIVE_DIR};NJ_BUILD_DIR=${CMAKE_BINARY_DIR};${T_ENVIRONMENT}"
         RUN_SERIAL TRUE
         TIMEOUT ${T_TIMEOUT}
         LABELS "wine;${T_LABELS}")
