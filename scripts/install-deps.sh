@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ gcc-multilib googletest
     g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-tools
-    wine wine32:i386 wine64 libwine-dev:i386
+    wine wine32:i386 wine64 libwine-dev:i386 fonts-wine
     xvfb xauth x11-utils xdotool imagemagick
     python3
 )
