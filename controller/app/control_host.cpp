@@ -31,20 +31,6 @@ IFACEMETHODIMP ControlSite::GetContainer(IOleContainer** container)
     return E_NOINTERFACE;
 }
 
-IFACEMETHODIMP ControlSite::GetTypeInfoCount(UINT* count)
-{
-    RETURN_HR_IF_NULL(E_POINTER, count);
-    *count = 0;
-    return S_OK;
-}
-
-IFACEMETHODIMP ControlSite::GetTypeInfo(UINT, LCID, ITypeInfo** info)
-{
-    RETURN_HR_IF_NULL(E_POINTER, info);
-    *info = nullptr;
-    return DISP_E_BADINDEX;
-}
-
 IFACEMETHODIMP ControlSite::Invoke(DISPID dispid, REFIID riid, LCID, WORD flags, DISPPARAMS*, VARIANT* result,
                                    EXCEPINFO*, UINT*)
 {
@@ -73,20 +59,6 @@ const plavox::TrackDetail* TrackDetailOf(const VARIANT& argument) noexcept
     }
     if ((v->vt & ~VT_BYREF) != VT_RECORD) return nullptr;
     return static_cast<const plavox::TrackDetail*>(v->pvRecord);
-}
-
-IFACEMETHODIMP EventSink::GetTypeInfoCount(UINT* count)
-{
-    RETURN_HR_IF_NULL(E_POINTER, count);
-    *count = 0;
-    return S_OK;
-}
-
-IFACEMETHODIMP EventSink::GetTypeInfo(UINT, LCID, ITypeInfo** info)
-{
-    RETURN_HR_IF_NULL(E_POINTER, info);
-    *info = nullptr;
-    return DISP_E_BADINDEX;
 }
 
 IFACEMETHODIMP EventSink::Invoke(DISPID dispid, REFIID riid, LCID, WORD, DISPPARAMS* params, VARIANT* result,

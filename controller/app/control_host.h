@@ -18,7 +18,7 @@ using Microsoft::WRL::ComPtr;
 
 // The container's side of one hosted control. The only ambient property it
 // answers is UserMode, True: the program is running, not being designed.
-class ControlSite final : public nj::com::Object<IOleClientSite, IDispatch, IOleControlSite> {
+class ControlSite final : public nj::com::UntypedDispatch<IOleClientSite, IDispatch, IOleControlSite> {
 public:
     explicit ControlSite(HWND container) noexcept : container_(container) {}
 
@@ -31,8 +31,6 @@ public:
     IFACEMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
 
     // IDispatch: ambient properties
-    IFACEMETHODIMP GetTypeInfoCount(UINT* count) override;
-    IFACEMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override;
     IFACEMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
     IFACEMETHODIMP Invoke(DISPID dispid, REFIID riid, LCID, WORD flags, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
                           UINT*) override;
@@ -58,13 +56,11 @@ const plavox::TrackDetail* TrackDetailOf(const VARIANT& argument) noexcept;
 
 // Receives the events of one outgoing dispinterface and hands each, with its
 // arguments, to a handler; the handler's HRESULT goes back to the raiser.
-class EventSink final : public nj::com::Object<IDispatch> {
+class EventSink final : public nj::com::UntypedDispatch<IDispatch> {
 public:
     using Handler = std::function<HRESULT(DISPID, const DISPPARAMS&)>;
     EventSink(const IID& events, Handler handler) : events_(events), handler_(std::move(handler)) {}
 
-    IFACEMETHODIMP GetTypeInfoCount(UINT* count) override;
-    IFACEMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override;
     IFACEMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
     IFACEMETHODIMP Invoke(DISPID dispid, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                           EXCEPINFO*, UINT*) override;

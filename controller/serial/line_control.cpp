@@ -95,23 +95,9 @@ Status ToBool(const VARIANT& value, bool& out, UINT* arg_err)
     return Status::Ok();
 }
 
-class LineControl final : public nj::com::Object<IDispatch> {
+class LineControl final : public nj::com::UntypedDispatch<IDispatch> {
 public:
     LineControl() noexcept = default;
-
-    IFACEMETHODIMP GetTypeInfoCount(UINT* count) override
-    {
-        RETURN_HR_IF_NULL(E_POINTER, count);
-        *count = 0;
-        return S_OK;
-    }
-
-    IFACEMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override
-    {
-        RETURN_HR_IF_NULL(E_POINTER, info);
-        *info = nullptr;
-        return DISP_E_BADINDEX;
-    }
 
     IFACEMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids) override;
 

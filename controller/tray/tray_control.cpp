@@ -12,15 +12,13 @@ namespace {
 
 using nj::com::ComPtr;
 
-class TrayControl final : public nj::com::Object<IDispatch, IConnectionPointContainer> {
+class TrayControl final : public nj::com::UntypedDispatch<IDispatch, IConnectionPointContainer> {
 public:
     TrayControl() noexcept : events_(this, DIID_TrayEvents) {}
 
     HRESULT Initialize() noexcept;
 
     // IDispatch
-    IFACEMETHODIMP GetTypeInfoCount(UINT* count) override;
-    IFACEMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override;
     IFACEMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
     IFACEMETHODIMP Invoke(DISPID dispid, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                           EXCEPINFO*, UINT* arg_err) override;
@@ -74,20 +72,6 @@ TrayControl::~TrayControl()
 {
     RemoveIcon();
     if (owner_) ::SetWindowLongPtrW(owner_.get(), GWLP_USERDATA, 0);
-}
-
-IFACEMETHODIMP TrayControl::GetTypeInfoCount(UINT* count)
-{
-    RETURN_HR_IF_NULL(E_POINTER, count);
-    *count = 0;
-    return S_OK;
-}
-
-IFACEMETHODIMP TrayControl::GetTypeInfo(UINT, LCID, ITypeInfo** info)
-{
-    RETURN_HR_IF_NULL(E_POINTER, info);
-    *info = nullptr;
-    return DISP_E_BADINDEX;
 }
 
 IFACEMETHODIMP TrayControl::Invoke(DISPID dispid, REFIID riid, LCID, WORD flags, DISPPARAMS* params,

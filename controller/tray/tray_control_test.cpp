@@ -17,16 +17,10 @@ namespace {
 using Microsoft::WRL::ComPtr;
 
 // Records every event the control raises.
-class EventLog final : public nj::com::Object<IDispatch> {
+class EventLog final : public nj::com::UntypedDispatch<IDispatch> {
 public:
     std::vector<std::pair<DISPID, LONG>> events;
 
-    IFACEMETHODIMP GetTypeInfoCount(UINT* n) override
-    {
-        *n = 0;
-        return S_OK;
-    }
-    IFACEMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     IFACEMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
     IFACEMETHODIMP Invoke(DISPID dispid, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
                           UINT*) override
@@ -161,14 +155,8 @@ TEST_F(TrayTest, SelectingTheIconRaisesTheFirstEventOnceAndOtherMouseTrafficNoth
 
 TEST_F(TrayTest, ASinkThatReleasesTheControlFromItsHandlerIsSafe)
 {
-    struct Dropper final : nj::com::Object<IDispatch> {
+    struct Dropper final : nj::com::UntypedDispatch<IDispatch> {
         ComPtr<IDispatch>* control = nullptr;
-        IFACEMETHODIMP GetTypeInfoCount(UINT* n) override
-        {
-            *n = 0;
-            return S_OK;
-        }
-        IFACEMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
         IFACEMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
         IFACEMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override
         {

@@ -110,7 +110,7 @@ struct SeenDetail {
 
 // An event sink for __Plavox that keeps what it receives. A handler may be
 // set to change the record it is handed.
-class EventSink final : public nj::com::Object<IDispatch> {
+class EventSink final : public nj::com::UntypedDispatch<IDispatch> {
 public:
     std::vector<SeenDetail> details;
     std::vector<LONG> positions;
@@ -118,12 +118,6 @@ public:
     std::vector<VARTYPE> types;
     void (*onTrackChanged)(TrackDetail&) = nullptr;
 
-    IFACEMETHODIMP GetTypeInfoCount(UINT* count) override
-    {
-        *count = 0;
-        return S_OK;
-    }
-    IFACEMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     IFACEMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
     IFACEMETHODIMP Invoke(DISPID dispid, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
                           UINT*) override
@@ -158,7 +152,7 @@ public:
 
 // A client site whose ambient UserMode reads as set (VT_EMPTY: the site
 // does not know it).
-class ClientSite final : public nj::com::Object<IOleClientSite, IDispatch> {
+class ClientSite final : public nj::com::UntypedDispatch<IOleClientSite, IDispatch> {
 public:
     explicit ClientSite(VARIANT_BOOL userMode, VARTYPE type = VT_BOOL) : userMode_(userMode), type_(type) {}
 
@@ -173,12 +167,6 @@ public:
     IFACEMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
     IFACEMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
 
-    IFACEMETHODIMP GetTypeInfoCount(UINT* count) override
-    {
-        *count = 0;
-        return S_OK;
-    }
-    IFACEMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     IFACEMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
     IFACEMETHODIMP Invoke(DISPID dispid, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
                           UINT*) override

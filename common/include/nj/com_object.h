@@ -78,6 +78,25 @@ private:
     std::atomic<ULONG> refs_{1};
 };
 
+// An object whose IDispatch publishes no type information: its callers bind
+// by DISPID and never ask for names or types.
+template <class... Interfaces>
+class UntypedDispatch : public Object<Interfaces...> {
+public:
+    IFACEMETHODIMP GetTypeInfoCount(UINT* count) override
+    {
+        RETURN_HR_IF_NULL(E_POINTER, count);
+        *count = 0;
+        return S_OK;
+    }
+    IFACEMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override
+    {
+        RETURN_HR_IF_NULL(E_POINTER, info);
+        *info = nullptr;
+        return DISP_E_BADINDEX;
+    }
+};
+
 // Creates T with its one reference held by the returned pointer.
 template <class T, class... Args>
 ComPtr<T> Make(Args&&... args) noexcept
