@@ -14,7 +14,7 @@
 #include "main_loop.h"
 #include "nj/unique.h"
 #include "track_record.h"
-#include "window_base.h"
+#include "nj/window_base.h"
 
 namespace nightjar::app {
 
@@ -25,7 +25,7 @@ struct ProgramIcons {
     static ProgramIcons Load() noexcept;
 };
 
-class MainWindow final : public Window<MainWindow>, private LoopWindow {
+class MainWindow final : public nj::Window<MainWindow>, private LoopWindow {
 public:
     static constexpr wchar_t kClassName[] = L"NightjarMain";
 

@@ -7,11 +7,11 @@
 #include <functional>
 
 #include "nj/unique.h"
-#include "window_base.h"
+#include "nj/window_base.h"
 
 namespace nightjar::app {
 
-class SetPortWindow final : public Window<SetPortWindow> {
+class SetPortWindow final : public nj::Window<SetPortWindow> {
 public:
     static constexpr wchar_t kClassName[] = L"NightjarSetPort";
     static constexpr int kFirstButtonId = 100;  // cmdSetLink(index) has id 100 + index

@@ -51,4 +51,41 @@ std::optional<std::uint8_t> ParseByte(std::string_view text)
     return static_cast<std::uint8_t>(value);
 }
 
+std::string SentLine(std::uint8_t byte)
+{
+    const std::string_view name = CommandName(byte);
+    std::string line = "sent " + std::to_string(byte);
+    return name.empty() ? line : line + " (" + std::string(name) + ")";
+}
+
+std::string NowPlayingLine(std::string_view artist, std::string_view title)
+{
+    if (artist.empty() && title.empty()) return "now playing: nothing";
+    if (artist.empty()) return "now playing: " + std::string(title);
+    return "now playing: " + std::string(artist) + " - " + std::string(title);
+}
+
+YieldAction ChooseYield(std::uint64_t now_ms, std::uint64_t last_pump_ms, std::int32_t start_wait_polls)
+{
+    if (now_ms != last_pump_ms) return YieldAction::Pump;
+    return start_wait_polls > kPatientPolls ? YieldAction::Sleep : YieldAction::Offer;
+}
+
+bool KeyQueue::Push(std::uint8_t byte)
+{
+    if (size_ == kCapacity) return false;
+    bytes_[(head_ + size_) % kCapacity] = byte;
+    ++size_;
+    return true;
+}
+
+std::optional<std::uint8_t> KeyQueue::Pop()
+{
+    if (size_ == 0) return std::nullopt;
+    const std::uint8_t byte = bytes_[head_];
+    head_ = (head_ + 1) % kCapacity;
+    --size_;
+    return byte;
+}
+
 }  // namespace nightjar::calc

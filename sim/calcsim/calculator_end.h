@@ -3,6 +3,7 @@
 // title, 0, end byte 2) come together into a track to show.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -52,5 +53,39 @@ private:
 
 // Parses a command byte typed by the user: decimal 0..255, or 0x.. hex.
 std::optional<std::uint8_t> ParseByte(std::string_view text);
+
+// The event lines the simulator prints, without the "calc: " prefix:
+// "sent 52 (play)", "sent 7" for a byte with no meaning.
+std::string SentLine(std::uint8_t byte);
+// "now playing: ARTIST - TITLE" from text already in the log's encoding;
+// "now playing: nothing" for an emptied track.
+std::string NowPlayingLine(std::string_view artist, std::string_view title);
+
+// How the link's yield spends one call. Every look at the message queue is
+// a round trip to the window server, many times the cost of a poll of the
+// wires, so the queue is pumped at most once per millisecond; the other
+// yields only offer the processor, or sleep once a start wait has gone on so
+// long that the far end is plainly not about to send, which stretches the
+// start wait's poll budget from milliseconds to seconds.
+enum class YieldAction { Pump, Offer, Sleep };
+
+inline constexpr std::int32_t kPatientPolls = 5000;
+
+YieldAction ChooseYield(std::uint64_t now_ms, std::uint64_t last_pump_ms, std::int32_t start_wait_polls);
+
+// Key presses wait here until the wires are idle; a full queue drops the
+// press rather than growing without bound when the far end is gone.
+class KeyQueue {
+public:
+    static constexpr std::size_t kCapacity = 64;
+    bool Push(std::uint8_t byte);
+    std::optional<std::uint8_t> Pop();
+    bool Empty() const noexcept { return size_ == 0; }
+
+private:
+    std::uint8_t bytes_[kCapacity] = {};
+    std::size_t head_ = 0;
+    std::size_t size_ = 0;
+};
 
 }  // namespace nightjar::calc

@@ -74,5 +74,37 @@ TEST(Keypad, EveryKeySendsACommandTheControllerKnows)
     EXPECT_EQ(CommandName(55), "");
 }
 
+TEST(EventLines, NameTheCommandAndTheTrack)
+{
+    EXPECT_EQ(SentLine(52), "sent 52 (play)");
+    EXPECT_EQ(SentLine(200), "sent 200");
+    EXPECT_EQ(NowPlayingLine("Ab", "Song"), "now playing: Ab - Song");
+    EXPECT_EQ(NowPlayingLine("", "Song"), "now playing: Song");
+    EXPECT_EQ(NowPlayingLine("", ""), "now playing: nothing");
+}
+
+TEST(ChooseYield, PumpsOncePerMillisecondAndSleepsOnlyInALongStartWait)
+{
+    EXPECT_EQ(ChooseYield(10, 9, 0), YieldAction::Pump);
+    EXPECT_EQ(ChooseYield(10, 9, kPatientPolls + 1), YieldAction::Pump);
+    EXPECT_EQ(ChooseYield(10, 10, 1), YieldAction::Offer);
+    EXPECT_EQ(ChooseYield(10, 10, kPatientPolls), YieldAction::Offer);
+    EXPECT_EQ(ChooseYield(10, 10, kPatientPolls + 1), YieldAction::Sleep);
+}
+
+TEST(KeyQueue, KeepsPressesInOrderAndDropsThemWhenFull)
+{
+    KeyQueue queue;
+    EXPECT_FALSE(queue.Pop());
+    // Wrap around the ring more than once.
+    for (int round = 0; round < 3; ++round) {
+        for (std::size_t i = 0; i < KeyQueue::kCapacity; ++i) EXPECT_TRUE(queue.Push(static_cast<std::uint8_t>(i)));
+        EXPECT_FALSE(queue.Push(99));
+        for (std::size_t i = 0; i < KeyQueue::kCapacity / 2; ++i) EXPECT_EQ(queue.Pop(), i);
+        for (std::size_t i = KeyQueue::kCapacity / 2; i < KeyQueue::kCapacity; ++i) EXPECT_EQ(queue.Pop(), i);
+        EXPECT_TRUE(queue.Empty());
+    }
+}
+
 }  // namespace
 }  // namespace nightjar::calc

@@ -73,6 +73,7 @@ using unique_hicon = unique_any<null_handle_traits<HICON, ::DestroyIcon>>;
 using unique_hmenu = unique_any<null_handle_traits<HMENU, ::DestroyMenu>>;
 using unique_hfont = unique_any<null_handle_traits<HFONT, delete_gdi_object>>;
 using unique_hbitmap = unique_any<null_handle_traits<HBITMAP, delete_gdi_object>>;
+using unique_hbrush = unique_any<null_handle_traits<HBRUSH, delete_gdi_object>>;
 using unique_hmodule = unique_any<null_handle_traits<HMODULE, ::FreeLibrary>>;
 using unique_bstr = unique_any<null_handle_traits<BSTR, ::SysFreeString>>;
 

@@ -8,7 +8,7 @@
 #include "nj/result.h"
 #include "nj/unique.h"
 
-namespace nightjar::app {
+namespace nj {
 
 template <class Derived>
 class Window {
@@ -84,4 +84,4 @@ private:
     nj::unique_hwnd window_;
 };
 
-}  // namespace nightjar::app
+}  // namespace nj

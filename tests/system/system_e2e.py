@@ -1,0 +1,121 @@
+#!/usr/bin/env python3
+"""The whole system through the virtual cable: the real Nightjar.exe on COM1,
+the calculator simulator calcsim.exe on COM2, plavoxsim.exe as the player.
+
+    system_e2e.py BUILD_WIN_DIR [TEST ...]   run the tests (all by default)
+
+Every wait is bounded; each test ends with the programs stopped, the
+prefix's wineserver killed and the cable taken down.
+"""
+import contextlib
+import os
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+TOP = os.path.abspath(os.path.join(HERE, '..', '..'))
+sys.path.insert(0, os.path.join(TOP, 'scripts'))
+
+from session import CALCULATOR, KEYS, System, demo  # noqa: E402
+from nightjar_e2e import eventually, expect  # noqa: E402
+
+
+@contextlib.contextmanager
+def started(build):
+    """The three programs up, the first track already on the calculator."""
+    with System(build) as s:
+        s.start_all()
+        expect(s.wait_calc_line('calc: now playing:', 0, 30) is not None, 'no start-up announcement')
+        yield s
+
+
+def test_every_key_reaches_the_player_as_its_command(build):
+    with started(build) as s:
+        for caption, byte, command in KEYS:
+            count = len(s.player_commands())
+            before = len(s.calc_lines())
+            line = s.press(caption)
+            expect(line.startswith(f'calc: sent {byte} '), f'{caption}: {line}')
+            got = eventually(lambda c=count: s.commands_since(c), 10)
+            expect(got == [command], f'{caption}: the player got {got}, wanted {command}')
+            if caption in ('|<< Prev', 'Next >>|'):
+                # The track changes; let its announcement finish before the next key.
+                expect(s.wait_calc_line('calc: now playing:', before, 20), f'{caption}: no announcement')
+        # The Send field: any byte, a bad one refused without sending anything.
+        count = len(s.player_commands())
+        s.probe('click', CALCULATOR, 'Send')  # empty field
+        expect(s.wait_calc_line('calc: not a byte', 0, 10), 'an empty byte field was not refused')
+        expect(s.commands_since(count) == [], 'a refused byte reached the player')
+
+
+def test_a_title_change_in_the_player_reaches_the_calculator_screen(build):
+    with started(build) as s:
+        before = len(s.calc_lines())
+        s.wine(s.exe('sim', 'plavoxsim', 'plavoxsim.exe'), '--send', '40048')
+        line = s.wait_calc_line('calc: now playing:', before, 20)
+        expect(line is not None, 'the new track never reached the calculator')
+        # "N. Artist - Title - Plavox"
+        artist, title = s.player_title().split('. ', 1)[1].rsplit(' - Plavox', 1)[0].split(' - ', 1)
+        expect(line == f'calc: now playing: {artist} - {title}', f'the calculator logged {line!r}')
+        lcd = s.probe('children', CALCULATOR)
+        expect(artist in lcd and title in lcd, f'the screen does not show the track: {lcd!r}')
+        time.sleep(2)
+        expect(len([x for x in s.calc_lines()[before:] if 'now playing' in x]) == 1, 'announced more than once')
+
+
+def test_closing_nightjar_ends_it_and_leaves_nothing_running(build):
+    with started(build) as s:
+        s.close_nightjar()
+        # The calculator outlives its far end: a key press now finds nobody
+        # answering, gives up and the simulator goes on.
+        before = len(s.calc_lines())
+        s.probe('click', CALCULATOR, 'Play')
+        expect(s.wait_calc_line('calc: link aborted', before, 20), 'the calculator did not give up on a dead link')
+        expect(s.calcsim.poll() is None, 'the calculator simulator ended')
+        expect(s.probe('wait', CALCULATOR, '1', check=False) == '', 'the calculator window went away')
+        s.stop_simulators()
+        expect(s.calcsim.returncode == 0, f'the calculator ended with {s.calcsim.returncode}')
+    # After the rig: nothing of this prefix is left.
+    prefix = os.path.join(build, 'wineprefix')
+    left = subprocess.run(['pgrep', '-af', 'Nightjar.exe|calcsim.exe|plavoxsim.exe|wineserver'],
+                          capture_output=True, text=True).stdout
+    ours = [line for line in left.splitlines() if build in line or prefix_of(line.split()[0]) == prefix]
+    expect(not ours, f'still running: {ours}')
+
+
+def prefix_of(pid):
+    try:
+        with open(f'/proc/{pid}/environ', 'rb') as f:
+            for item in f.read().split(b'\0'):
+                if item.startswith(b'WINEPREFIX='):
+                    return os.path.abspath(item[len(b'WINEPREFIX='):].decode())
+    except OSError:
+        pass
+    return None
+
+
+def test_the_scripted_session_behaves(build):
+    expect(demo(build) == 0, 'the scripted session failed')
+
+
+def main():
+    build = os.path.abspath(sys.argv[1])
+    names = sys.argv[2:]
+    tests = {k: v for k, v in globals().items() if k.startswith('test_')}
+    failed = 0
+    for name, fn in tests.items():
+        if names and name not in names:
+            continue
+        start = time.time()
+        try:
+            fn(build)
+            print(f'PASS {name} ({time.time() - start:.1f} s)', flush=True)
+        except Exception as e:  # noqa: BLE001 - report every kind of failure and go on
+            failed += 1
+            print(f'FAIL {name}: {e}', flush=True)
+    return 1 if failed else 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())
