@@ -8,9 +8,10 @@
 //
 // Usage: linerate PORT [SECONDS]   (PORT 1 to 4, SECONDS per figure, default 1)
 //
-// A handshaken bit needs four line changes, each seen by the far end, so
-// "seen" divided by 32 is the most bytes per second the link could move if
-// nothing but the lines cost time.
+// A handshaken bit needs four line changes, each seen by the far end, so a
+// byte is 32 line changes; bench/run sets the link's bytes per second against
+// these figures. The link's two ends work on two processors at once, so it
+// can pass "seen" / 32, which is one process doing all the work.
 #include <dispatch_lines.h>
 #include <line_control.h>
 #include <xfer.h>
