@@ -30,6 +30,8 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
             options.play = true;
         } else if (arg == "--close") {
             options.close = true;
+        } else if (arg == "--log-times") {
+            options.log_times = true;
         } else if ((arg == "--log" || arg == "--title" || arg == "--track" || arg == "--send" || arg == "--ask") &&
                    !has_value) {
             error = arg + " needs a value";
@@ -74,6 +76,10 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
             return std::nullopt;
         }
     }
+    if (options.log_times && options.log_path.empty()) {
+        error = "--log-times needs --log";
+        return std::nullopt;
+    }
     const int helpers = !!options.send_command + !!options.ask_lparam + options.close;
     if (helpers > 1) {
         error = "--send, --ask and --close go alone";
@@ -82,13 +88,18 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
     return options;
 }
 
-std::string LogLine(std::string_view message, uint32_t wparam, int32_t lparam)
+std::string LogLine(std::string_view message, uint32_t wparam, int32_t lparam,
+                    std::optional<int64_t> unix_microseconds)
 {
     std::string line(message);
     line += ' ';
     line += std::to_string(wparam);
     line += ' ';
     line += std::to_string(lparam);
+    if (unix_microseconds) {
+        const std::string fraction = std::to_string(1000000 + *unix_microseconds % 1000000);
+        line += " @" + std::to_string(*unix_microseconds / 1000000) + '.' + fraction.substr(1);
+    }
     line += '\n';
     return line;
 }

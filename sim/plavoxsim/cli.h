@@ -11,13 +11,14 @@
 namespace plavoxsim {
 
 inline constexpr char kUsage[] =
-    "usage: plavoxsim [--log FILE] [--title TEXT] [--track N] [--play]\n"
+    "usage: plavoxsim [--log FILE [--log-times]] [--title TEXT] [--track N] [--play]\n"
     "       plavoxsim --send COMMAND          send WM_COMMAND COMMAND to the running simulator\n"
     "       plavoxsim --ask LPARAM [WPARAM]   send WM_USER and print the answer\n"
     "       plavoxsim --close                 send WM_CLOSE\n";
 
 struct Options {
     std::string log_path;    // "" for no log
+    bool log_times = false;  // each log line ends with the Unix time it was written
     std::optional<std::string> title;  // a raw window title that replaces the player's own
     size_t track = 1;        // 1-based
     bool play = false;
@@ -34,7 +35,9 @@ struct Options {
 // The options, or nothing with a message in `error`.
 std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string& error);
 
-// One line of the message log, e.g. "WM_COMMAND 40045 0", with its newline.
-std::string LogLine(std::string_view message, uint32_t wparam, int32_t lparam);
+// One line of the message log, e.g. "WM_COMMAND 40045 0", with its newline;
+// with a time, "WM_COMMAND 40045 0 @1700000000.123456" (Unix seconds).
+std::string LogLine(std::string_view message, uint32_t wparam, int32_t lparam,
+                    std::optional<int64_t> unix_microseconds = std::nullopt);
 
 }  // namespace plavoxsim

@@ -52,6 +52,17 @@ std::string Narrow(const std::wstring& text)
 
 int64_t Now() { return static_cast<int64_t>(GetTickCount64()); }
 
+// Wine reads the Unix real-time clock here, the clock of the virtual cable's
+// trace, so log lines and cable lines can be set side by side.
+int64_t UnixMicroseconds()
+{
+    FILETIME now;
+    GetSystemTimePreciseAsFileTime(&now);
+    const int64_t ticks = (int64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime;  // 100 ns since 1601
+    constexpr int64_t kUnixEpoch = 116444736000000000;
+    return (ticks - kUnixEpoch) / 10;
+}
+
 std::wstring MinutesAndSeconds(int64_t ms)
 {
     const int64_t seconds = ms / 1000;
@@ -68,7 +79,10 @@ using unique_file = std::unique_ptr<std::FILE, FileCloser>;
 class SimulatorWindow {
 public:
     SimulatorWindow(const Options& options, unique_file log)
-        : player_(plavoxsim::DefaultPlaylist(), Now()), forced_title_(options.title), log_(std::move(log))
+        : player_(plavoxsim::DefaultPlaylist(), Now()),
+          forced_title_(options.title),
+          log_(std::move(log)),
+          log_times_(options.log_times)
     {
         player_.SelectTrack(options.track, Now());
         if (options.play) player_.HandleCommand(plavoxsim::kPlay, Now());
@@ -147,10 +161,13 @@ private:
 
     void Log(const char* message, WPARAM wparam, LPARAM lparam)
     {
+        const int64_t arrived = UnixMicroseconds();
         last_message_ = plavoxsim::LogLine(message, static_cast<uint32_t>(wparam), static_cast<int32_t>(lparam));
         last_message_.pop_back();  // the newline
         if (!log_) return;
-        const std::string line = plavoxsim::LogLine(message, static_cast<uint32_t>(wparam), static_cast<int32_t>(lparam));
+        const std::string line =
+            plavoxsim::LogLine(message, static_cast<uint32_t>(wparam), static_cast<int32_t>(lparam),
+                               log_times_ ? std::optional<int64_t>(arrived) : std::nullopt);
         std::fwrite(line.data(), 1, line.size(), log_.get());
         std::fflush(log_.get());
     }
@@ -230,6 +247,7 @@ private:
     Player player_;
     std::optional<std::string> forced_title_;
     unique_file log_;
+    bool log_times_;
     nj::unique_hwnd window_;
     std::wstring shown_title_;
     std::string last_message_;

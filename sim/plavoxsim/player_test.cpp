@@ -273,6 +273,17 @@ TEST(CommandLine, LogLines)
     EXPECT_EQ("WM_COMMAND 40045 0\n", LogLine("WM_COMMAND", 40045, 0));
     EXPECT_EQ("WM_USER 1 105\n", LogLine("WM_USER", 1, 105));
     EXPECT_EQ("WM_USER 0 -1\n", LogLine("WM_USER", 0, -1));
+    EXPECT_EQ("WM_COMMAND 40045 0 @1700000000.000042\n", LogLine("WM_COMMAND", 40045, 0, 1700000000000042));
+}
+
+TEST(CommandLine, LogTimesNeedALog)
+{
+    std::string error;
+    auto options = ParseOptions({"--log-times", "--log", "x.log"}, error);
+    ASSERT_TRUE(options) << error;
+    EXPECT_TRUE(options->log_times);
+    EXPECT_FALSE(ParseOptions({"--log-times"}, error));
+    EXPECT_FALSE(error.empty());
 }
 
 }  // namespace

@@ -28,6 +28,7 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <time.h>
 #include <unistd.h>
 
 #define EXPORT __attribute__((visibility("default")))
@@ -58,7 +59,9 @@ static uint32_t modem_status(const struct nj_cable_state* s, int end)
 
 static int apply_modem_request(struct nj_cable_state* s, int end, unsigned long request, int* bits);
 
-/* NJ_CABLE_TRACE=1 logs every modem-line call on a cable end to stderr. */
+/* NJ_CABLE_TRACE=1 logs every modem-line call on a cable end to stderr, with
+ * the Unix real-time clock (the clock Wine's precise system time reads), so
+ * that bench/ can put the lines next to a Windows program's own times. */
 static void trace(int end, unsigned long request, int before, int after)
 {
     static int enabled = -1;
@@ -68,8 +71,11 @@ static void trace(int end, unsigned long request, int before, int after)
     }
     if (!enabled) return;
     static const char* const names[] = {"TIOCMGET", "TIOCMBIS", "TIOCMBIC", "TIOCMSET"};
-    char line[96];
-    const int n = snprintf(line, sizeof(line), "njcable: pid %d end %d %s %#x -> %#x\n", (int)getpid(), end,
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    char line[128];
+    const int n = snprintf(line, sizeof(line), "njcable: %lld.%09ld pid %d end %d %s %#x -> %#x\n",
+                           (long long)now.tv_sec, (long)now.tv_nsec, (int)getpid(), end,
                            names[(request - TIOCMGET) & 3], before, after);
     ssize_t ignored = write(2, line, (size_t)n);
     (void)ignored;
