@@ -292,13 +292,10 @@ def take_screenshots(build, folder):
         screenshot(rig, 'Nightjar', os.path.join(folder, 'frmMain.png'))
 
 
-def main():
-    build = os.path.abspath(sys.argv[1])
-    if sys.argv[2:3] == ['--screenshots']:
-        take_screenshots(build, sys.argv[3])
-        return 0
-    names = sys.argv[2:]
-    tests = {k: v for k, v in globals().items() if k.startswith('test_')}
+def run_tests(namespace, build, names):
+    """Runs the test_ functions of a module (those named, or all), each on
+    its own, and reports every one; returns the exit status."""
+    tests = {k: v for k, v in namespace.items() if k.startswith('test_')}
     failed = 0
     for name, fn in tests.items():
         if names and name not in names:
@@ -306,11 +303,19 @@ def main():
         start = time.time()
         try:
             fn(build)
-            print(f'PASS {name} ({time.time() - start:.1f} s)')
+            print(f'PASS {name} ({time.time() - start:.1f} s)', flush=True)
         except Exception as e:  # noqa: BLE001 - report every kind of failure and go on
             failed += 1
-            print(f'FAIL {name}: {e}')
+            print(f'FAIL {name}: {e}', flush=True)
     return 1 if failed else 0
+
+
+def main():
+    build = os.path.abspath(sys.argv[1])
+    if sys.argv[2:3] == ['--screenshots']:
+        take_screenshots(build, sys.argv[3])
+        return 0
+    return run_tests(globals(), build, sys.argv[2:])
 
 
 if __name__ == '__main__':

@@ -18,7 +18,7 @@ TOP = os.path.abspath(os.path.join(HERE, '..', '..'))
 sys.path.insert(0, os.path.join(TOP, 'scripts'))
 
 from session import CALCULATOR, KEYS, System, demo  # noqa: E402
-from nightjar_e2e import eventually, expect  # noqa: E402
+from nightjar_e2e import eventually, expect, run_tests  # noqa: E402
 
 
 @contextlib.contextmanager
@@ -100,21 +100,7 @@ def test_the_scripted_session_behaves(build):
 
 
 def main():
-    build = os.path.abspath(sys.argv[1])
-    names = sys.argv[2:]
-    tests = {k: v for k, v in globals().items() if k.startswith('test_')}
-    failed = 0
-    for name, fn in tests.items():
-        if names and name not in names:
-            continue
-        start = time.time()
-        try:
-            fn(build)
-            print(f'PASS {name} ({time.time() - start:.1f} s)', flush=True)
-        except Exception as e:  # noqa: BLE001 - report every kind of failure and go on
-            failed += 1
-            print(f'FAIL {name}: {e}', flush=True)
-    return 1 if failed else 0
+    return run_tests(globals(), os.path.abspath(sys.argv[1]), sys.argv[2:])
 
 
 if __name__ == '__main__':
