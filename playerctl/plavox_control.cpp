@@ -53,7 +53,52 @@ HRESULT HandOut(ITypeInfo* info, ITypeInfo** out) noexcept
     return info ? S_OK : E_UNEXPECTED;
 }
 
+
 }  // namespace
+
+// IDispatch answered from a dual interface's type information: the
+// interface's own type for hosts that ask, its vtable view for names and
+// calls (Invoke then calls the object through its vtable).
+struct TypedDispatch {
+    ITypeInfo* type;
+    ITypeInfo* vtable;
+
+    static HRESULT TypeInfoCount(UINT* count) noexcept
+    {
+        RETURN_HR_IF_NULL(E_POINTER, count);
+        *count = 1;
+        return S_OK;
+    }
+    HRESULT TypeInfo(UINT index, ITypeInfo** info) const noexcept
+    {
+        RETURN_HR_IF_NULL(E_POINTER, info);
+        *info = nullptr;
+        RETURN_HR_IF(DISP_E_BADINDEX, index != 0);
+        return HandOut(type, info);
+    }
+    HRESULT IDsOfNames(REFIID riid, LPOLESTR* names, UINT count, DISPID* ids) const noexcept
+    {
+        RETURN_HR_IF(DISP_E_UNKNOWNINTERFACE, riid != IID_NULL);
+        return ::DispGetIDsOfNames(vtable, names, count, ids);
+    }
+    HRESULT Invoke(IDispatch* self, DISPID dispid, REFIID riid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                   EXCEPINFO* exception, UINT* argError) const noexcept
+    {
+        RETURN_HR_IF(DISP_E_UNKNOWNINTERFACE, riid != IID_NULL);
+        RETURN_HR_IF_NULL(E_INVALIDARG, params);
+        return vtable->Invoke(self, dispid, flags, params, result, exception, argError);
+    }
+};
+
+TypedDispatch PlavoxControl::Dispatch() const noexcept
+{
+    return {module_->types.plavox.Get(), module_->types.plavoxVtable.Get()};
+}
+
+TypedDispatch ClsPlavox::Dispatch() const noexcept
+{
+    return {module_->types.clsPlavox.Get(), module_->types.clsPlavoxVtable.Get()};
+}
 
 PlavoxControl::PlavoxControl() noexcept : events_(this, DIID___Plavox) {}
 
@@ -319,34 +364,22 @@ HRESULT PlavoxControl::Save(IPropertyBag* bag, BOOL, BOOL)
 
 // ---- IDispatch and type information ----------------------------------------
 
-HRESULT PlavoxControl::GetTypeInfoCount(UINT* count)
-{
-    RETURN_HR_IF_NULL(E_POINTER, count);
-    *count = 1;
-    return S_OK;
-}
+HRESULT PlavoxControl::GetTypeInfoCount(UINT* count) { return TypedDispatch::TypeInfoCount(count); }
 
 HRESULT PlavoxControl::GetTypeInfo(UINT index, LCID, ITypeInfo** info)
 {
-    RETURN_HR_IF_NULL(E_POINTER, info);
-    *info = nullptr;
-    RETURN_HR_IF(DISP_E_BADINDEX, index != 0);
-    return HandOut(module_->types.plavox.Get(), info);
+    return Dispatch().TypeInfo(index, info);
 }
 
 HRESULT PlavoxControl::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids)
 {
-    RETURN_HR_IF(DISP_E_UNKNOWNINTERFACE, riid != IID_NULL);
-    return ::DispGetIDsOfNames(module_->types.plavoxVtable.Get(), names, count, ids);
+    return Dispatch().IDsOfNames(riid, names, count, ids);
 }
 
 HRESULT PlavoxControl::Invoke(DISPID dispid, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                               EXCEPINFO* exception, UINT* argError)
 {
-    RETURN_HR_IF(DISP_E_UNKNOWNINTERFACE, riid != IID_NULL);
-    RETURN_HR_IF_NULL(E_INVALIDARG, params);
-    return module_->types.plavoxVtable->Invoke(static_cast<_Plavox*>(this), dispid, flags, params, result, exception,
-                                               argError);
+    return Dispatch().Invoke(static_cast<_Plavox*>(this), dispid, riid, flags, params, result, exception, argError);
 }
 
 HRESULT PlavoxControl::GetClassInfo(ITypeInfo** info)
@@ -542,34 +575,20 @@ void* ClsPlavox::QueryOther(REFIID riid) noexcept
     return riid == IID_IDispatch ? static_cast<_clsPlavox*>(this) : nullptr;
 }
 
-HRESULT ClsPlavox::GetTypeInfoCount(UINT* count)
-{
-    RETURN_HR_IF_NULL(E_POINTER, count);
-    *count = 1;
-    return S_OK;
-}
+HRESULT ClsPlavox::GetTypeInfoCount(UINT* count) { return TypedDispatch::TypeInfoCount(count); }
 
-HRESULT ClsPlavox::GetTypeInfo(UINT index, LCID, ITypeInfo** info)
-{
-    RETURN_HR_IF_NULL(E_POINTER, info);
-    *info = nullptr;
-    RETURN_HR_IF(DISP_E_BADINDEX, index != 0);
-    return HandOut(module_->types.clsPlavox.Get(), info);
-}
+HRESULT ClsPlavox::GetTypeInfo(UINT index, LCID, ITypeInfo** info) { return Dispatch().TypeInfo(index, info); }
 
 HRESULT ClsPlavox::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids)
 {
-    RETURN_HR_IF(DISP_E_UNKNOWNINTERFACE, riid != IID_NULL);
-    return ::DispGetIDsOfNames(module_->types.clsPlavoxVtable.Get(), names, count, ids);
+    return Dispatch().IDsOfNames(riid, names, count, ids);
 }
 
 HRESULT ClsPlavox::Invoke(DISPID dispid, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                           EXCEPINFO* exception, UINT* argError)
 {
-    RETURN_HR_IF(DISP_E_UNKNOWNINTERFACE, riid != IID_NULL);
-    RETURN_HR_IF_NULL(E_INVALIDARG, params);
-    return module_->types.clsPlavoxVtable->Invoke(static_cast<_clsPlavox*>(this), dispid, flags, params, result,
-                                                  exception, argError);
+    return Dispatch().Invoke(static_cast<_clsPlavox*>(this), dispid, riid, flags, params, result, exception,
+                             argError);
 }
 
 HRESULT ClsPlavox::GetClassInfo(ITypeInfo** info)

@@ -16,6 +16,8 @@
 
 namespace plavox {
 
+struct TypedDispatch;
+
 // The fixed size, 250 by 250 twips, in the HIMETRIC units OLE speaks.
 inline constexpr LONG kExtentHimetric = 441;
 
@@ -115,6 +117,7 @@ private:
 
     HRESULT Initialize() noexcept;
     void* QueryOther(REFIID riid) noexcept override;
+    TypedDispatch Dispatch() const noexcept;
     void OnTimerTick() noexcept override;
 
     HRESULT SendPlayerMessage(UINT message, WPARAM wparam, LPARAM lparam) noexcept;
@@ -151,6 +154,7 @@ public:
 
 private:
     void* QueryOther(REFIID riid) noexcept override;
+    TypedDispatch Dispatch() const noexcept;
 
     std::shared_ptr<ModuleState> module_;
 };
