@@ -24,29 +24,10 @@ unset LD_PRELOAD NJ_CABLE_STATE
 die() { echo "map-port.sh: $*" >&2; exit 1; }
 usage() { sed -n '5,11p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 
-port_number() {
-    local n=${1#COM}
-    n=${n#com}
-    [[ $n =~ ^[1-4]$ ]] || die "not a port of Nightjar's (COM1 to COM4): $1"
-    echo "$n"
-}
+# shellcheck source=lib/wine-ports.sh
+. "$top/scripts/lib/wine-ports.sh"
 
 [ -d "$WINEPREFIX/dosdevices" ] || die "no Wine prefix at $WINEPREFIX (run scripts/build.sh first)"
-
-stop_session() {
-    wineserver -k 15 2>/dev/null || true
-    wineserver -w 2>/dev/null || true
-}
-
-set_port() {  # n device-or-empty
-    wine reg add 'HKLM\Software\Wine\Ports' /v "COM$1" /t REG_SZ /d "$2" /f >/dev/null 2>&1 ||
-        die "could not set COM$1 in the registry"
-    if [ -n "$2" ]; then
-        ln -sfn "$2" "$WINEPREFIX/dosdevices/com$1"
-    else
-        rm -f "$WINEPREFIX/dosdevices/com$1"
-    fi
-}
 
 list() {
     local n target
@@ -62,21 +43,21 @@ case "${1:-}" in
     ;;
 --clear | --cable)
     ports=(1 2 3 4)
-    [ $# -ge 2 ] && ports=("$(port_number "$2")")
+    [ $# -ge 2 ] && ports=("$(port_number "$2" 4)")
     stop_session
-    for n in "${ports[@]}"; do set_port "$n" ""; done
+    for n in "${ports[@]}"; do map_port "$n" ""; done
     stop_session
     list
     ;;
 COM* | com* | [1-4])
     [ $# -eq 2 ] || usage
-    n=$(port_number "$1")
+    n=$(port_number "$1" 4)
     device=$2
     [[ $device == /dev/* ]] || die "not a device path: $device"
     [ -c "$device" ] || die "$device is not a character device (is the adapter plugged in?)"
     [ -r "$device" ] && [ -w "$device" ] || die "no read and write access to $device (group dialout?)"
     stop_session
-    set_port "$n" "$device"
+    map_port "$n" "$device"
     stop_session
     echo "COM$n -> $device; now ./run --hardware and pick port $n"
     ;;

@@ -27,35 +27,18 @@ preload="$native/sim/vcable/\$LIB/libnjcable.so"
 
 die() { echo "cable.sh: $*" >&2; exit 1; }
 
-port_number() {
-    local n=${1#COM}
-    n=${n#com}
-    [[ $n =~ ^[1-8]$ ]] || die "not a COM port: $1"
-    echo "$n"
-}
+# shellcheck source=../../scripts/lib/wine-ports.sh
+. "$here/../../scripts/lib/wine-ports.sh"
 
 need_prefix() {
     [ -n "${WINEPREFIX:-}" ] || die "WINEPREFIX is not set"
     [ -d "$WINEPREFIX/dosdevices" ] || die "no Wine prefix at $WINEPREFIX"
 }
 
-# SIGTERM: the server saves the registry before it goes.
-stop_session() {
-    wineserver -k 15 2>/dev/null || true
-    wineserver -w 2>/dev/null || true
-}
-
-# Wine rebuilds dosdevices/comN from this key at every session start; an
-# empty value keeps the port away from whatever /dev/ttyS* exist.
-map_port() {  # n device-or-empty
-    wine reg add 'HKLM\Software\Wine\Ports' /v "COM$1" /t REG_SZ /d "$2" /f >/dev/null 2>&1 ||
-        die "could not set COM$1 in the registry"
-}
-
 cable_up() {
     local dir=$1 a b
-    a=$(port_number "$2")
-    b=$(port_number "$3")
+    a=$(port_number "$2" 8)
+    b=$(port_number "$3" 8)
     [ "$a" != "$b" ] || die "both ends on COM$a"
     need_prefix
     [ -x "$njcable" ] || die "no $njcable (build the native tree first)"
@@ -91,8 +74,6 @@ cable_up() {
         map_port "$b" "${ends[1]}"
         stop_session
     )
-    ln -sfn "${ends[0]}" "$WINEPREFIX/dosdevices/com$a"
-    ln -sfn "${ends[1]}" "$WINEPREFIX/dosdevices/com$b"
     echo "COM$a=${ends[0]} COM$b=${ends[1]}"
 }
 
@@ -105,7 +86,6 @@ cable_down() {
         local n
         while read -r n; do
             map_port "$n" ""
-            rm -f "$WINEPREFIX/dosdevices/com$n"
         done <"$dir/ports"
         stop_session
     fi
