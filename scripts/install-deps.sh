@@ -7,8 +7,11 @@ packages=(
     cmake ninja-build g++ gcc-multilib googletest
     g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-tools
     wine wine32:i386 wine64 libwine-dev:i386 fonts-wine
-    xvfb xauth x11-utils xdotool imagemagick
-    python3
+    xvfb xauth x11-utils xdotool imagemagick openbox
+    python3 python3-dbus python3-gi gir1.2-glib-2.0 dbus dbus-daemon
+    pkg-config libglib2.0-dev libplayerctl-dev playerctl mpv mpv-mpris sox
+    clang libclang-rt-14-dev libticables-dev
+    nsis zip unzip
 )
 
 missing=()
