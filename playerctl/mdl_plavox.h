@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "plavox_types.h"
+#include "plavox/plavox.h"
 
 namespace plavox {
 

@@ -12,7 +12,7 @@
 #include "mdl_plavox.h"
 #include "nj/com_object.h"
 #include "nj/connection_point.h"
-#include "plavox_types.h"
+#include "plavox/plavox.h"
 
 namespace plavox {
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "fakes.h"
-#include "plavox_types.h"
+#include "plavox/plavox.h"
 
 namespace plavox::test {
 namespace {
