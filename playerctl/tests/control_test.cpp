@@ -165,12 +165,7 @@ protected:
     {
         ControlTest::SetUp();
         g_shellCalls.clear();
-        g_shellExecute = RecordShellExecute;
-    }
-    void TearDown() override
-    {
-        g_shellExecute = ::ShellExecuteA;
-        ControlTest::TearDown();
+        state_->shellExecute = RecordShellExecute;
     }
 };
 
