@@ -9,6 +9,9 @@
 
 #include <oaidl.h>
 
+#include <tuple>
+#include <utility>
+
 #include "nj/com_object.h"
 
 namespace nj::com {
