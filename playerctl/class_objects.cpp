@@ -2,7 +2,7 @@
 
 #include "nj/com_object.h"
 #include "plavox_control.h"
-#include "plavox_types.h"
+#include "plavox/plavox.h"
 
 namespace plavox {
 namespace {

@@ -1,5 +1,8 @@
 #include "mdl_plavox.h"
 
+#include <shellapi.h>
+
+#include <iterator>
 #include <map>
 
 #include "nj/result.h"
@@ -24,6 +27,28 @@ public:
 private:
     SRWLOCK& lock_;
 };
+
+struct PlayerMessage {
+    UINT message;
+    WPARAM wparam;
+    LPARAM lparam;
+};
+
+// The player's own command numbers (WM_COMMAND wParam), by PlayerCommand.
+constexpr PlayerMessage kCommandMessages[] = {
+    {WM_COMMAND, 40045, 0},  // Play
+    {WM_COMMAND, 40046, 0},  // Pause
+    {WM_COMMAND, 40047, 0},  // Stop
+    {WM_COMMAND, 40048, 0},  // Next
+    {WM_COMMAND, 40044, 0},  // Previous
+    {WM_COMMAND, 40148, 0},  // SkipForward
+    {WM_COMMAND, 40144, 0},  // SkipBack
+    {WM_COMMAND, 40147, 0},  // FadeAndStop
+    {WM_COMMAND, 40023, 0},  // Shuffle
+    {WM_USER, 0, 101},       // ClearPlaylist
+    {WM_CLOSE, 0, 0},        // Close
+};
+static_assert(std::size(kCommandMessages) == static_cast<size_t>(PlayerCommand::Close) + 1);
 
 HRESULT LoadInterfaceViews(ITypeLib& library, const IID& iid, ComPtr<ITypeInfo>& dispatchView,
                            ComPtr<ITypeInfo>& vtableView) noexcept
@@ -66,6 +91,8 @@ HRESULT TypeInfos::Load(HMODULE module)
     return ::GetRecordInfoFromTypeInfo(record.Get(), &trackDetail);
 }
 
+ModuleState::ModuleState() noexcept : shellExecute(::ShellExecuteA) {}
+
 ModuleState::~ModuleState()
 {
     for (BSTR* field : {&CurrentDetail.Title, &CurrentDetail.Artist, &CurrentDetail.TrackNumber, &CurrentDetail.Freq,
@@ -99,6 +126,28 @@ HRESULT ModuleState::ForThisThread(std::shared_ptr<ModuleState>& state) noexcept
         g_states[thread] = fresh;
         state = std::move(fresh);
         return S_OK;
+    }
+    NJ_CATCH_RETURN()
+}
+
+HRESULT SendPlayerCommand(ModuleState& state, PlayerCommand command) noexcept
+{
+    const auto index = static_cast<size_t>(command);
+    RETURN_HR_IF(E_INVALIDARG, index >= std::size(kCommandMessages));
+    const PlayerMessage& sent = kCommandMessages[index];
+    if (HWND player = FindPlayer(state)) ::SendMessageA(player, sent.message, sent.wparam, sent.lparam);
+    return S_OK;
+}
+
+HRESULT HandFileToShell(ModuleState& state, HWND owner, ShellVerb verb, BSTR* filename) noexcept
+{
+    RETURN_HR_IF_NULL(E_POINTER, filename);
+    RETURN_HR_IF_NULL(E_UNEXPECTED, owner);
+    try {
+        const std::string ansi = ToAnsi(*filename, ::SysStringLen(*filename));
+        state.shellExecute(owner, verb == ShellVerb::Play ? "play" : "enqueue", ansi.c_str(), "", "", SW_HIDE);
+        const std::wstring back = FromAnsi(ansi.data(), ansi.size());
+        return AssignBstr(*filename, back);
     }
     NJ_CATCH_RETURN()
 }

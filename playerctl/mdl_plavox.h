@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "plavox_types.h"
+#include "plavox/plavox.h"
 
 namespace plavox {
 
@@ -23,6 +23,10 @@ inline constexpr UINT kPlayerQuery = WM_USER;
 inline constexpr LPARAM kQueryPlayState = 104;
 inline constexpr LPARAM kQueryPosition = 105;
 inline constexpr LPARAM kQueryAudioInfo = 126;
+
+// The shell call of LaunchFile and Addfile. Tests hand the module state
+// another one to see what the shell would have been given.
+using ShellExecuteFn = HINSTANCE(WINAPI*)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT);
 
 // This library's image (the control library, or a test program that links
 // the control in).
@@ -46,7 +50,7 @@ struct TypeInfos {
 // thread holds it.
 class ModuleState {
 public:
-    ModuleState() = default;
+    ModuleState() noexcept;
     ModuleState(const ModuleState&) = delete;
     ModuleState& operator=(const ModuleState&) = delete;
     ~ModuleState();
@@ -57,7 +61,35 @@ public:
     std::wstring LastTitle;
     TrackDetail CurrentDetail{};
     TypeInfos types;
+    ShellExecuteFn shellExecute;
 };
+
+// What the player is told to do by its own command numbers.
+enum class PlayerCommand {
+    Play,
+    Pause,
+    Stop,
+    Next,
+    Previous,
+    SkipForward,
+    SkipBack,
+    FadeAndStop,
+    Shuffle,
+    ClearPlaylist,
+    Close,
+};
+
+// Sends the command to the player found now; without a player it does
+// nothing and still succeeds.
+HRESULT SendPlayerCommand(ModuleState& state, PlayerCommand command) noexcept;
+
+enum class ShellVerb { Play, Enqueue };
+
+// Hands the file to the shell with the player's verb, owned by the given
+// window. The name goes through the ANSI code page, and the caller's string
+// is given back as that round trip left it. What the shell answers is not
+// looked at.
+HRESULT HandFileToShell(ModuleState& state, HWND owner, ShellVerb verb, BSTR* filename) noexcept;
 
 // Looks the player's main window up by class and stores the result in
 // PlayerWindow, found or not.

@@ -8,7 +8,7 @@
 #include "mdl_plavox.h"
 #include "nj/result.h"
 #include "nj/unique.h"
-#include "plavox_types.h"
+#include "plavox/plavox.h"
 
 namespace plavox {
 namespace {

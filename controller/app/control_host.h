@@ -10,7 +10,7 @@
 #include <functional>
 
 #include "nj/com_object.h"
-#include "plavox_types.h"
+#include "plavox/plavox.h"
 
 namespace nightjar::app {
 

@@ -2,23 +2,56 @@
 
 #include <string>
 
+#include "plavox/dispids.h"
+
 namespace nightjar::app {
+
+namespace {
+
+struct CommandByte {
+    std::uint8_t byte;
+    Command command;
+};
+
+// Plavox's dispatch identifiers; the table is the calculator's protocol,
+// so the numbers are spelled out here rather than taken from the control.
+constexpr CommandByte kCommandTable[] = {
+    {2, {CommandKind::Player, 0x6003000B}},   // SkipBack
+    {3, {CommandKind::Player, 0x6003000A}},   // SkipFwd
+    {49, {CommandKind::Player, 0x60030008}},  // NextTrack
+    {50, {CommandKind::Player, 0x60030007}},  // StopTrack
+    {51, {CommandKind::Player, 0x60030006}},  // PauseTrack
+    {52, {CommandKind::Player, 0x60030005}},  // PlayTrack
+    {53, {CommandKind::Player, 0x60030009}},  // PrevTrack
+    {54, {CommandKind::ToggleWindow, 0}},
+};
+
+constexpr Command CommandFor(std::uint8_t byte) noexcept
+{
+    for (const CommandByte& entry : kCommandTable)
+        if (entry.byte == byte) return entry.command;
+    return {};
+}
+
+// The protocol's numbers must still name the members the control publishes.
+constexpr bool CallsPlayer(std::uint8_t byte, std::int32_t dispid) noexcept
+{
+    const Command command = CommandFor(byte);
+    return command.kind == CommandKind::Player && command.dispid == dispid;
+}
+static_assert(CallsPlayer(2, plavox::DISPID_SkipBack));
+static_assert(CallsPlayer(3, plavox::DISPID_SkipFwd));
+static_assert(CallsPlayer(49, plavox::DISPID_NextTrack));
+static_assert(CallsPlayer(50, plavox::DISPID_StopTrack));
+static_assert(CallsPlayer(51, plavox::DISPID_PauseTrack));
+static_assert(CallsPlayer(52, plavox::DISPID_PlayTrack));
+static_assert(CallsPlayer(53, plavox::DISPID_PrevTrack));
+
+}  // namespace
 
 Command LookUpCommand(std::uint8_t byte) noexcept
 {
-    // Plavox's dispatch identifiers; the table is the calculator's protocol,
-    // so the numbers are spelled out here rather than taken from the control.
-    switch (byte) {
-    case 2: return {CommandKind::Player, 0x6003000B};   // SkipBack
-    case 3: return {CommandKind::Player, 0x6003000A};   // SkipFwd
-    case 49: return {CommandKind::Player, 0x60030008};  // NextTrack
-    case 50: return {CommandKind::Player, 0x60030007};  // StopTrack
-    case 51: return {CommandKind::Player, 0x60030006};  // PauseTrack
-    case 52: return {CommandKind::Player, 0x60030005};  // PlayTrack
-    case 53: return {CommandKind::Player, 0x60030009};  // PrevTrack
-    case 54: return {CommandKind::ToggleWindow, 0};
-    default: return {};
-    }
+    return CommandFor(byte);
 }
 
 bool TitleChanged(std::u16string_view current, std::u16string_view last_sent) noexcept

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "plavox/dispids.h"
+
 namespace nightjar::app {
 namespace {
 
@@ -285,7 +287,7 @@ TEST_F(MainLoopTest, ATrackChangeWhileACommandArrivesIsAnnouncedByTheNextPass)
         if (window.yields == 1) window.TrackChanged(u"B", u"two");
     };
     loop.RunPass();
-    EXPECT_THAT(window.player_calls, ElementsAre(0x60030005));
+    EXPECT_THAT(window.player_calls, ElementsAre(plavox::DISPID_PlayTrack));
     EXPECT_THAT(calculator.received, IsEmpty());
     loop.RunPass();
     EXPECT_THAT(calculator.received, ::testing::ElementsAreArray(Announcement("B", "two")));
@@ -296,7 +298,9 @@ TEST_F(MainLoopTest, EachCommandByteReachesItsPlayerMember)
     for (std::uint8_t byte : {2, 3, 49, 50, 51, 52, 53}) calculator.Queue(byte);
     for (int i = 0; i < 7; ++i) loop.RunPass();
     EXPECT_THAT(window.player_calls,
-                ElementsAre(0x6003000B, 0x6003000A, 0x60030008, 0x60030007, 0x60030006, 0x60030005, 0x60030009));
+                ElementsAre(plavox::DISPID_SkipBack, plavox::DISPID_SkipFwd, plavox::DISPID_NextTrack,
+                            plavox::DISPID_StopTrack, plavox::DISPID_PauseTrack, plavox::DISPID_PlayTrack,
+                            plavox::DISPID_PrevTrack));
     EXPECT_TRUE(window.visible);
 }
 

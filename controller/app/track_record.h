@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "plavox_types.h"
+#include "plavox/plavox.h"
 
 namespace nightjar::app {
 

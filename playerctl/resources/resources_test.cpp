@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "nj/unique.h"
-#include "plavox_types.h"
+#include "plavox/plavox.h"
 #include "test_paths.h"
 
 namespace {

@@ -165,12 +165,7 @@ protected:
     {
         ControlTest::SetUp();
         g_shellCalls.clear();
-        g_shellExecute = RecordShellExecute;
-    }
-    void TearDown() override
-    {
-        g_shellExecute = ::ShellExecuteA;
-        ControlTest::TearDown();
+        state_->shellExecute = RecordShellExecute;
     }
 };
 
@@ -606,6 +601,96 @@ TEST_F(ControlTest, TypeInformationAndEventInterface)
     EXPECT_EQ(DISP_E_UNKNOWNINTERFACE, control_->Invoke(DISPID_PlayTrack, IID_IDispatch, 0, DISPATCH_METHOD, &none,
                                                         nullptr, nullptr, nullptr));
     EXPECT_EQ(DISP_E_MEMBERNOTFOUND, Call(control_.Get(), 0x60030099));
+}
+
+// Both classes answer IDispatch from their own type information, and only
+// for calls that name no interface.
+TEST_F(ControlTest, BothClassesDispatchThroughTheirTypes)
+{
+    ComPtr<IDispatch> plain;
+    ASSERT_EQ(S_OK, ClsPlavox::Create(IID_PPV_ARGS(&plain)));
+    const struct {
+        IDispatch* object;
+        GUID type;
+    } objects[] = {{control_.Get(), IID__Plavox}, {plain.Get(), IID__clsPlavox}};
+    for (const auto& o : objects) {
+        ComPtr<IDispatch> again;
+        EXPECT_EQ(S_OK, o.object->QueryInterface(IID_PPV_ARGS(&again)));
+        EXPECT_EQ(again.Get(), o.object);
+        ComPtr<ITypeInfo> info;
+        EXPECT_EQ(DISP_E_BADINDEX, o.object->GetTypeInfo(1, 0, &info));
+        EXPECT_FALSE(info);
+        EXPECT_EQ(E_POINTER, o.object->GetTypeInfo(0, 0, nullptr));
+        ASSERT_EQ(S_OK, o.object->GetTypeInfo(0, 0, &info));
+        TYPEATTR* attr = nullptr;
+        ASSERT_EQ(S_OK, info->GetTypeAttr(&attr));
+        EXPECT_EQ(attr->guid, o.type);
+        info->ReleaseTypeAttr(attr);
+
+        auto* name = const_cast<LPOLESTR>(L"PlayTrack");
+        DISPID id = 0;
+        EXPECT_EQ(DISP_E_UNKNOWNINTERFACE, o.object->GetIDsOfNames(IID_IDispatch, &name, 1, 0, &id));
+        DISPPARAMS none = {};
+        EXPECT_EQ(DISP_E_UNKNOWNINTERFACE,
+                  o.object->Invoke(DISPID_PlayTrack, o.type, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr));
+        EXPECT_EQ(E_INVALIDARG,
+                  o.object->Invoke(DISPID_PlayTrack, IID_NULL, 0, DISPATCH_METHOD, nullptr, nullptr, nullptr,
+                                   nullptr));
+    }
+    auto* name = const_cast<LPOLESTR>(L"PlayTrack");
+    DISPID id = 0;
+    EXPECT_EQ(DISP_E_UNKNOWNNAME, plain->GetIDsOfNames(IID_NULL, &name, 1, 0, &id));
+
+    ComPtr<IProvideClassInfo> classInfo;
+    ASSERT_EQ(S_OK, plain.As(&classInfo));
+    ComPtr<ITypeInfo> coclass;
+    ASSERT_EQ(S_OK, classInfo->GetClassInfo(&coclass));
+    TYPEATTR* attr = nullptr;
+    ASSERT_EQ(S_OK, coclass->GetTypeAttr(&attr));
+    EXPECT_EQ(attr->guid, CLSID_clsPlavox);
+    coclass->ReleaseTypeAttr(attr);
+}
+
+TEST_F(ControlTest, ContainerEdgeCases)
+{
+    // The base interfaces reached through their derived ones are the same object.
+    ComPtr<IProvideClassInfo> classInfo;
+    ComPtr<IProvideClassInfo2> classInfo2;
+    ComPtr<IPersist> persist;
+    ComPtr<IPersistStreamInit> streamInit;
+    ASSERT_EQ(S_OK, control_.As(&classInfo));
+    ASSERT_EQ(S_OK, control_.As(&classInfo2));
+    ASSERT_EQ(S_OK, control_.As(&persist));
+    ASSERT_EQ(S_OK, control_.As(&streamInit));
+    EXPECT_EQ(static_cast<IUnknown*>(classInfo.Get()), static_cast<IUnknown*>(classInfo2.Get()));
+    EXPECT_EQ(static_cast<IUnknown*>(persist.Get()), static_cast<IUnknown*>(streamInit.Get()));
+    GUID guid = IID_IDispatch;
+    EXPECT_EQ(E_INVALIDARG, classInfo2->GetGUID(0, &guid));
+    EXPECT_EQ(guid, GUID_NULL);
+
+    ComPtr<IOleObject> ole;
+    ASSERT_EQ(S_OK, control_.As(&ole));
+    EXPECT_EQ(OLEOBJ_S_INVALIDVERB, ole->DoVerb(1, nullptr, nullptr, 0, nullptr, nullptr));
+    EXPECT_EQ(E_NOTIMPL, ole->DoVerb(OLEIVERB_DISCARDUNDOSTATE - 1, nullptr, nullptr, 0, nullptr, nullptr));
+    SIZEL size = {};
+    EXPECT_EQ(DV_E_DVASPECT, ole->GetExtent(DVASPECT_ICON, &size));
+    EXPECT_EQ(OLE_E_NOCONNECTION, ole->Unadvise(1));
+    ComPtr<IEnumSTATDATA> advises;
+    EXPECT_EQ(S_OK, ole->EnumAdvise(&advises));
+    EXPECT_FALSE(advises);
+    EXPECT_EQ(E_POINTER, streamInit->Load(nullptr));
+
+    // Unfreezing more often than freezing does not leave the next freeze undone.
+    ComPtr<IOleControl> control;
+    ASSERT_EQ(S_OK, control_.As(&control));
+    EXPECT_EQ(S_OK, control->FreezeEvents(FALSE));
+    EXPECT_EQ(S_OK, control->FreezeEvents(FALSE));
+    EXPECT_EQ(S_OK, control->FreezeEvents(TRUE));
+    Tick();
+    EXPECT_TRUE(sink_->order.empty());
+    EXPECT_EQ(S_OK, control->FreezeEvents(FALSE));
+    Tick();
+    EXPECT_FALSE(sink_->order.empty());
 }
 
 // ---- Class objects and module state --------------------------------------

@@ -12,7 +12,7 @@
 
 #include "nj/com_object.h"
 #include "nj/unique.h"
-#include "plavox_types.h"
+#include "plavox/plavox.h"
 
 namespace plavox::test {
 

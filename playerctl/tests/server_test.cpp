@@ -6,7 +6,7 @@
 #include <string>
 
 #include "fakes.h"
-#include "plavox_types.h"
+#include "plavox/plavox.h"
 
 namespace plavox::test {
 namespace {
@@ -153,6 +153,50 @@ TEST_F(ServerTest, ClassObjectsForBothClassesOnly)
     factory.Reset();
     EXPECT_EQ(S_FALSE, canUnloadNow_());
     object.Reset();
+    EXPECT_EQ(S_OK, canUnloadNow_());
+}
+
+// Whatever keeps code of the library reachable holds it loaded: a factory, a
+// server lock, an object, a connection point of a released control.
+TEST_F(ServerTest, CanUnloadOnlyOnceEveryObjectFactoryAndLockIsGone)
+{
+    ASSERT_EQ(S_OK, canUnloadNow_());
+    ComPtr<IClassFactory> factory;
+    ASSERT_EQ(S_OK, getClassObject_(CLSID_Plavox, IID_PPV_ARGS(&factory)));
+    EXPECT_EQ(S_FALSE, canUnloadNow_());
+    ASSERT_EQ(S_OK, factory->LockServer(TRUE));
+
+    ComPtr<_Plavox> control;
+    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_PPV_ARGS(&control)));
+    factory.Reset();
+    ComPtr<IConnectionPointContainer> container;
+    ComPtr<IConnectionPoint> point;
+    ASSERT_EQ(S_OK, control.As(&container));
+    ASSERT_EQ(S_OK, container->FindConnectionPoint(DIID___Plavox, &point));
+    auto sink = nj::com::Make<EventSink>();
+    DWORD cookie = 0;
+    ASSERT_EQ(S_OK, point->Advise(sink.Get(), &cookie));
+    ASSERT_EQ(S_OK, control->put_Enabled(VARIANT_TRUE));
+    container.Reset();
+    control.Reset();
+    EXPECT_EQ(S_FALSE, canUnloadNow_());  // the point holds the control
+
+    ComPtr<IDispatch> plain;
+    ASSERT_EQ(S_OK, getClassObject_(CLSID_clsPlavox, IID_PPV_ARGS(&factory)));
+    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_PPV_ARGS(&plain)));
+    point.Reset();
+    EXPECT_EQ(S_FALSE, canUnloadNow_());  // the lock, the factory and clsPlavox
+    EXPECT_EQ(S_OK, factory->LockServer(FALSE));
+    factory.Reset();
+    EXPECT_EQ(S_FALSE, canUnloadNow_());
+    plain.Reset();
+    EXPECT_EQ(S_OK, canUnloadNow_());
+
+    // The control let its sink go, and its timer went with its window.
+    sink->AddRef();
+    EXPECT_EQ(1u, sink->Release());
+    EXPECT_FALSE(PumpUntil([] { return false; }, 600));
+    EXPECT_TRUE(sink->order.empty());
     EXPECT_EQ(S_OK, canUnloadNow_());
 }
 

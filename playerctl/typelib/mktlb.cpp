@@ -22,7 +22,7 @@
 #include "msft_layout.h"
 #include "nj/result.h"
 #include "nj/unique.h"
-#include "plavox_types.h"
+#include "plavox/plavox.h"
 
 namespace {
 

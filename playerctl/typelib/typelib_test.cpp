@@ -16,7 +16,7 @@
 
 #include "msft_layout.h"
 #include "nj/unique.h"
-#include "plavox_types.h"
+#include "plavox/plavox.h"
 #include "test_paths.h"
 
 namespace {

@@ -1,12 +1,15 @@
 // Plavox's published identity: identifiers, dispatch identifiers, the
 // interfaces' vtable layouts, the track record and the play-state enumeration.
-// The type library, the control and its hosts all build from this one header.
+// The type library, the control and its hosts all build from this one header;
+// it is all of the control a host may see.
 #pragma once
 
 #include <windows.h>
 #include <oaidl.h>
 
 #include <cstddef>
+
+#include "plavox/dispids.h"
 
 namespace plavox {
 
@@ -20,36 +23,15 @@ inline constexpr GUID IID__clsPlavox = {0xFAD33F02, 0xC9FE, 0x11D3, {0xA0, 0x57,
 inline constexpr GUID GUID_PlavoxPlayStatus = {0xFAD33F03, 0xC9FE, 0x11D3, {0xA0, 0x57, 0x00, 0x48, 0x54, 0x3B, 0x02, 0x40}};
 inline constexpr GUID GUID_TrackDetail = {0xFAD33F04, 0xC9FE, 0x11D3, {0xA0, 0x57, 0x00, 0x48, 0x54, 0x3B, 0x02, 0x40}};
 
+static_assert(sizeof(DISPID) == sizeof(PlavoxDispid), "the dispatch identifiers are DISPIDs");
+
+// What the registration tells hosts about the control.
 inline constexpr wchar_t kProgId[] = L"Quillon.Plavox";
 inline constexpr wchar_t kFileName[] = L"Plavox.ocx";
 inline constexpr WORD kLibMajor = 10;
 inline constexpr WORD kLibMinor = 0;
 inline constexpr DWORD kControlMiscStatus = 0x24591;
 inline constexpr int kToolboxBitmapId = 30000;
-
-// Members of _Plavox. Hosts bind by these numbers, never by name.
-enum PlavoxDispid : DISPID {
-    DISPID_PlayTrack = 0x60030005,
-    DISPID_PauseTrack = 0x60030006,
-    DISPID_StopTrack = 0x60030007,
-    DISPID_NextTrack = 0x60030008,
-    DISPID_PrevTrack = 0x60030009,
-    DISPID_SkipFwd = 0x6003000A,
-    DISPID_SkipBack = 0x6003000B,
-    DISPID_FadeAndStop = 0x6003000C,
-    DISPID_Shuffle = 0x6003000D,
-    DISPID_LaunchFile = 0x6003000E,
-    DISPID_Addfile = 0x6003000F,
-    DISPID_ClearPlaylist = 0x60030010,
-    DISPID_KillPlavox = 0x60030011,
-    DISPID_Enabled = 0x68030000,
-};
-
-// Events of __Plavox.
-enum PlavoxEventDispid : DISPID {
-    DISPID_TrackChanged = 1,
-    DISPID_PlayPositionChanged = 2,
-};
 
 enum PlavoxPlayStatus : LONG {
     Playing = 1,
