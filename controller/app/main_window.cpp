@@ -52,6 +52,7 @@ HRESULT MainWindow::ShowAndLoad(std::int32_t port_number) noexcept
     if (FAILED(hr)) {
         // Nothing was shown; the chooser stays for another try.
         plavox_.Reset();
+        tray_events_.reset();
         tray_.Reset();
         comm_.Reset();
         DestroySilently();
