@@ -103,13 +103,14 @@ HRESULT MainWindow::CreateHostedControls() noexcept
     RETURN_IF_FAILED(serial::CreateLineControl(IID_PPV_ARGS(&comm_)));
 
     RETURN_IF_FAILED(tray::CreateTrayControl(IID_PPV_ARGS(&tray_)));
-    RETURN_IF_FAILED(nj::dispatch::Put(tray_.Get(), tray::kDispIcon,
-                                       nj::dispatch::I4(static_cast<LONG>(reinterpret_cast<INT_PTR>(icons_.large.get())))));
-    RETURN_IF_FAILED(nj::com::SinkEvents(tray_.Get(), tray::DIID_TrayEvents, [this](DISPID dispid, const DISPPARAMS&) {
+    const auto icon = static_cast<LONG>(reinterpret_cast<INT_PTR>(icons_.large.get()));
+    RETURN_IF_FAILED(nj::dispatch::Put(tray_.Get(), tray::kDispIcon, nj::dispatch::I4(icon)));
+    const auto on_tray_event = [this](DISPID dispid, const DISPPARAMS&) {
         // The first event; its one argument tells nothing we need.
         if (dispid == tray::kDispActivated) OnTrayActivated();
         return S_OK;
-    }, &tray_events_));
+    };
+    RETURN_IF_FAILED(nj::com::SinkEvents(tray_.Get(), tray::DIID_TrayEvents, on_tray_event, &tray_events_));
 
     RETURN_IF_FAILED(plavox_.CreateFromRegistration(plavox::CLSID_Plavox, Handle()));
     return plavox_.ConnectEvents(plavox::DIID___Plavox, [this](DISPID dispid, const DISPPARAMS& p) {
