@@ -10,7 +10,7 @@
 
 #include <windows.h>
 
-#include "nj/unique.h"
+#include "nj/window_base.h"
 
 namespace plavox {
 
@@ -22,27 +22,21 @@ protected:
     ~TimerTarget() = default;
 };
 
-class HostWindow {
+class HostWindow final : public nj::Window<HostWindow> {
 public:
+    static constexpr wchar_t kClassName[] = L"NightjarPlavoxControl";
     static constexpr UINT kTimerInterval = 500;
 
-    HostWindow() = default;
-    HostWindow(const HostWindow&) = delete;
-    HostWindow& operator=(const HostWindow&) = delete;
-    ~HostWindow();
-
     HRESULT Create(TimerTarget& target) noexcept;
-    HWND Handle() const noexcept { return window_.get(); }
 
     bool TimerEnabled() const noexcept { return timerEnabled_; }
     HRESULT EnableTimer() noexcept;
     HRESULT DisableTimer() noexcept;
 
-private:
-    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) noexcept;
+    LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) noexcept;
 
-    nj::unique_hwnd window_;
-    bool classHeld_ = false;
+private:
+    TimerTarget* target_ = nullptr;
     bool timerEnabled_ = false;
 };
 

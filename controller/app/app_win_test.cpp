@@ -138,28 +138,6 @@ TEST_F(PlavoxEventTest, OtherEventsAreIgnoredAndMalformedOnesRefused)
     EXPECT_TRUE(titles.empty());
 }
 
-TEST(EventSink, AnswersForItsEventInterfaceAndPassesHandlerResultsBack)
-{
-    std::vector<DISPID> seen;
-    auto sink = nj::com::Make<EventSink>(plavox::DIID___Plavox, [&](DISPID id, const DISPPARAMS&) {
-        seen.push_back(id);
-        return id == 9 ? E_FAIL : S_OK;
-    });
-    ComPtr<IDispatch> as_events;
-    EXPECT_EQ(sink->QueryInterface(plavox::DIID___Plavox, reinterpret_cast<void**>(as_events.GetAddressOf())), S_OK);
-    DISPPARAMS none{};
-    EXPECT_EQ(as_events->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr), S_OK);
-    EXPECT_EQ(as_events->Invoke(9, IID_NULL, 0, DISPATCH_METHOD, nullptr, nullptr, nullptr, nullptr), E_FAIL);
-    EXPECT_EQ(as_events->Invoke(1, IID_IDispatch, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr),
-              DISP_E_UNKNOWNINTERFACE);
-    EXPECT_EQ(seen, (std::vector<DISPID>{1, 9}));
-
-    auto throwing = nj::com::Make<EventSink>(plavox::DIID___Plavox, [](DISPID, const DISPPARAMS&) -> HRESULT {
-        throw std::bad_alloc();
-    });
-    EXPECT_EQ(throwing->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr), E_OUTOFMEMORY);
-}
-
 TEST(ControlSite, TellsTheControlThatTheProgramRuns)
 {
     auto site = nj::com::Make<ControlSite>(nullptr);

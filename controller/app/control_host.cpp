@@ -61,24 +61,6 @@ const plavox::TrackDetail* TrackDetailOf(const VARIANT& argument) noexcept
     return static_cast<const plavox::TrackDetail*>(v->pvRecord);
 }
 
-IFACEMETHODIMP EventSink::Invoke(DISPID dispid, REFIID riid, LCID, WORD, DISPPARAMS* params, VARIANT* result,
-                                 EXCEPINFO*, UINT*)
-{
-    RETURN_HR_IF(DISP_E_UNKNOWNINTERFACE, riid != IID_NULL);
-    if (result) ::VariantInit(result);
-    static const DISPPARAMS kNoArguments{};
-    try {
-        return handler_(dispid, params ? *params : kNoArguments);
-    }
-    NJ_CATCH_RETURN()
-}
-
-void* EventSink::QueryOther(REFIID riid) noexcept
-{
-    // Sources ask for their event dispinterface by its own IID.
-    return riid == events_ ? static_cast<IDispatch*>(this) : nullptr;
-}
-
 HRESULT HandlePlavoxEvent(DISPID dispid, const DISPPARAMS& params,
                           const std::function<void(const plavox::TrackDetail&)>& on_track_changed)
 {
@@ -118,23 +100,15 @@ HRESULT HostedControl::LoadSavedState() noexcept
     return stream_persist->Load(stream.Get());
 }
 
-HRESULT HostedControl::ConnectEvents(const IID& events, IUnknown* sink) noexcept
+HRESULT HostedControl::ConnectEvents(const IID& events, nj::com::EventSink::Handler handler) noexcept
 {
     RETURN_HR_IF_NULL(E_UNEXPECTED, object_.Get());
-    ComPtr<IConnectionPointContainer> points;
-    RETURN_IF_FAILED(object_.As(&points));
-    ComPtr<IConnectionPoint> point;
-    RETURN_IF_FAILED(points->FindConnectionPoint(events, &point));
-    RETURN_IF_FAILED(point->Advise(sink, &cookie_));
-    events_ = std::move(point);
-    return S_OK;
+    return nj::com::SinkEvents(object_.Get(), events, std::move(handler), &events_);
 }
 
 void HostedControl::Reset() noexcept
 {
-    if (events_) events_->Unadvise(cookie_);
-    events_.Reset();
-    cookie_ = 0;
+    events_.reset();
     dispatch_.Reset();
     if (object_) {
         object_->Close(OLECLOSE_NOSAVE);

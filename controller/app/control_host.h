@@ -1,6 +1,6 @@
 // Hosting of OLE controls on the main window: the client site the control
 // asks for its ambient properties, the loading of its (empty) saved state,
-// and an event sink connected through the control's connection point.
+// and its events, sunk through the control's connection point.
 #pragma once
 
 #include <windows.h>
@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "nj/com_object.h"
+#include "nj/event_sink.h"
 #include "plavox/plavox.h"
 
 namespace nightjar::app {
@@ -54,25 +55,6 @@ private:
 // reference, possibly wrapped in a VARIANT by reference. Null for anything else.
 const plavox::TrackDetail* TrackDetailOf(const VARIANT& argument) noexcept;
 
-// Receives the events of one outgoing dispinterface and hands each, with its
-// arguments, to a handler; the handler's HRESULT goes back to the raiser.
-class EventSink final : public nj::com::UntypedDispatch<IDispatch> {
-public:
-    using Handler = std::function<HRESULT(DISPID, const DISPPARAMS&)>;
-    EventSink(const IID& events, Handler handler) : events_(events), handler_(std::move(handler)) {}
-
-    IFACEMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
-    IFACEMETHODIMP Invoke(DISPID dispid, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
-                          EXCEPINFO*, UINT*) override;
-
-protected:
-    void* QueryOther(REFIID riid) noexcept override;
-
-private:
-    IID events_;
-    Handler handler_;
-};
-
 // frmMain's part of __Plavox: TrackChanged hands its record on, every other
 // event (PlayPositionChanged among them) is left alone.
 HRESULT HandlePlavoxEvent(DISPID dispid, const DISPPARAMS& params,
@@ -91,8 +73,8 @@ public:
     // (IPersistPropertyBag from an empty bag, else IPersistStreamInit from an
     // empty stream), as a container does for a control placed at design time.
     HRESULT CreateFromRegistration(const CLSID& clsid, HWND container) noexcept;
-    // Advises the sink on the control's connection point for `events`.
-    HRESULT ConnectEvents(const IID& events, IUnknown* sink) noexcept;
+    // Sinks the control's `events` into the handler until Reset.
+    HRESULT ConnectEvents(const IID& events, nj::com::EventSink::Handler handler) noexcept;
     void Reset() noexcept;
 
     IDispatch* Dispatch() const noexcept { return dispatch_.Get(); }
@@ -103,8 +85,7 @@ private:
     ComPtr<ControlSite> site_;
     ComPtr<IOleObject> object_;
     ComPtr<IDispatch> dispatch_;
-    ComPtr<IConnectionPoint> events_;
-    DWORD cookie_ = 0;
+    nj::com::unique_advise events_;
 };
 
 }  // namespace nightjar::app

@@ -1,12 +1,11 @@
 #include "main_window.h"
 
-#include <stdexcept>
-
 #include "ansi_code_page.h"
-#include "dispatch_call.h"
 #include "dispatch_lines.h"
 #include "layout.h"
 #include "line_control.h"
+#include "nj/dispatch.h"
+#include "nj/event_sink.h"
 #include "resource.h"
 #include "tray_control.h"
 #include "xfer.h"
@@ -32,21 +31,6 @@ constexpr wchar_t kAboutNote[] =
 
 constexpr DISPID kTrayShowIcon = tray::kDispShowIcon;  // 0x6003000E
 
-// A failed call into a hosted control, on its way to the load step's handler.
-class ControlError : public std::runtime_error {
-public:
-    explicit ControlError(HRESULT hr) : std::runtime_error("control call failed"), hr_(hr) {}
-    HRESULT hr() const noexcept { return hr_; }
-
-private:
-    HRESULT hr_;
-};
-
-void ThrowIfFailed(HRESULT hr)
-{
-    if (FAILED(hr)) throw ControlError(hr);
-}
-
 }  // namespace
 
 ProgramIcons ProgramIcons::Load() noexcept
@@ -68,6 +52,7 @@ HRESULT MainWindow::ShowAndLoad(std::int32_t port_number) noexcept
     if (FAILED(hr)) {
         // Nothing was shown; the chooser stays for another try.
         plavox_.Reset();
+        tray_events_.reset();
         tray_.Reset();
         comm_.Reset();
         DestroySilently();
@@ -118,32 +103,26 @@ HRESULT MainWindow::CreateHostedControls() noexcept
     RETURN_IF_FAILED(serial::CreateLineControl(IID_PPV_ARGS(&comm_)));
 
     RETURN_IF_FAILED(tray::CreateTrayControl(IID_PPV_ARGS(&tray_)));
-    RETURN_IF_FAILED(PutProperty(tray_.Get(), tray::kDispIcon,
-                                 MakeI4(static_cast<LONG>(reinterpret_cast<INT_PTR>(icons_.large.get())))));
-    ComPtr<IConnectionPointContainer> tray_points;
-    RETURN_IF_FAILED(tray_.As(&tray_points));
-    RETURN_IF_FAILED(tray_points->FindConnectionPoint(tray::DIID_TrayEvents, &tray_events_));
-    auto tray_sink = nj::com::Make<EventSink>(tray::DIID_TrayEvents, [this](DISPID dispid, const DISPPARAMS&) {
+    const auto icon = static_cast<LONG>(reinterpret_cast<INT_PTR>(icons_.large.get()));
+    RETURN_IF_FAILED(nj::dispatch::Put(tray_.Get(), tray::kDispIcon, nj::dispatch::I4(icon)));
+    const auto on_tray_event = [this](DISPID dispid, const DISPPARAMS&) {
         // The first event; its one argument tells nothing we need.
         if (dispid == tray::kDispActivated) OnTrayActivated();
         return S_OK;
-    });
-    RETURN_HR_IF_NULL(E_OUTOFMEMORY, tray_sink.Get());
-    RETURN_IF_FAILED(tray_events_->Advise(static_cast<IDispatch*>(tray_sink.Get()), &tray_cookie_));
+    };
+    RETURN_IF_FAILED(nj::com::SinkEvents(tray_.Get(), tray::DIID_TrayEvents, on_tray_event, &tray_events_));
 
     RETURN_IF_FAILED(plavox_.CreateFromRegistration(plavox::CLSID_Plavox, Handle()));
-    auto plavox_sink = nj::com::Make<EventSink>(plavox::DIID___Plavox, [this](DISPID dispid, const DISPPARAMS& p) {
+    return plavox_.ConnectEvents(plavox::DIID___Plavox, [this](DISPID dispid, const DISPPARAMS& p) {
         return HandlePlavoxEvent(dispid, p, [this](const plavox::TrackDetail& d) { OnTrackChanged(d); });
     });
-    RETURN_HR_IF_NULL(E_OUTOFMEMORY, plavox_sink.Get());
-    return plavox_.ConnectEvents(plavox::DIID___Plavox, static_cast<IDispatch*>(plavox_sink.Get()));
 }
 
 void MainWindow::Load(std::int32_t port_number) noexcept
 {
     if (unload_chooser_) unload_chooser_();
     try {
-        OpenPort(port_number);
+        serial::OpenPort(*comm_.Get(), static_cast<short>(port_number));
         ShowOnScreen();
         PutUpTrayIcon();
         RunMainLoop();
@@ -154,12 +133,6 @@ void MainWindow::Load(std::int32_t port_number) noexcept
     EndProgramNow();
 }
 
-void MainWindow::OpenPort(std::int32_t port_number)
-{
-    ThrowIfFailed(PutProperty(comm_.Get(), serial::kDispPortNumber, MakeI2(static_cast<SHORT>(port_number))));
-    ThrowIfFailed(PutProperty(comm_.Get(), serial::kDispPortOpen, MakeBool(true)));
-}
-
 void MainWindow::ShowOnScreen()
 {
     shown_once_ = true;
@@ -167,7 +140,7 @@ void MainWindow::ShowOnScreen()
     ::UpdateWindow(Handle());
 }
 
-void MainWindow::PutUpTrayIcon() { ThrowIfFailed(CallMethod(tray_.Get(), kTrayShowIcon)); }
+void MainWindow::PutUpTrayIcon() { serial::Call(tray_.Get(), kTrayShowIcon); }
 
 void MainWindow::RunMainLoop()
 {
@@ -180,8 +153,7 @@ void MainWindow::EndProgramNow() noexcept
 {
     // The immediate end: no handler of ours runs any more. The tray control
     // still goes first so that its icon does not outlive the program.
-    if (tray_events_) tray_events_->Unadvise(tray_cookie_);
-    tray_events_.Reset();
+    tray_events_.reset();
     tray_.Reset();
     ::ExitProcess(0);
 }
@@ -213,8 +185,8 @@ void MainWindow::OnSize(UINT state) noexcept
 void MainWindow::OnClose() noexcept
 {
     bool open = false;
-    if (SUCCEEDED(GetBoolProperty(comm_.Get(), serial::kDispPortOpen, &open)) && open)
-        PutProperty(comm_.Get(), serial::kDispPortOpen, MakeBool(false));
+    if (SUCCEEDED(nj::dispatch::GetBool(comm_.Get(), serial::kDispPortOpen, &open)) && open)
+        nj::dispatch::Put(comm_.Get(), serial::kDispPortOpen, nj::dispatch::Bool(false));
     StopRequested = -1;
 }
 
@@ -227,7 +199,7 @@ void MainWindow::OnTrayActivated() noexcept
 
 void MainWindow::OnTrackChanged(const plavox::TrackDetail& detail) { CurrentTrack = TrackRecord(detail); }
 
-void MainWindow::CallPlayer(std::int32_t dispid) { ThrowIfFailed(CallMethod(plavox_.Dispatch(), dispid)); }
+void MainWindow::CallPlayer(std::int32_t dispid) { serial::Call(plavox_.Dispatch(), dispid); }
 
 void MainWindow::ToggleVisibility()
 {

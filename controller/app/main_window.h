@@ -12,6 +12,7 @@
 
 #include "control_host.h"
 #include "main_loop.h"
+#include "nj/event_sink.h"
 #include "nj/unique.h"
 #include "track_record.h"
 #include "nj/window_base.h"
@@ -51,7 +52,6 @@ private:
     void CreateControls(int dpi) noexcept;
     HRESULT CreateHostedControls() noexcept;
     [[noreturn]] void Load(std::int32_t port_number) noexcept;
-    void OpenPort(std::int32_t port_number);
     void ShowOnScreen();
     void PutUpTrayIcon();
     void RunMainLoop();
@@ -81,8 +81,7 @@ private:
 
     ComPtr<IDispatch> comm_;  // MSComm
     ComPtr<IDispatch> tray_;  // Tray
-    ComPtr<IConnectionPoint> tray_events_;
-    DWORD tray_cookie_ = 0;
+    nj::com::unique_advise tray_events_;
     HostedControl plavox_;    // Plavox
     TrackRecord pass_track_;
 };

@@ -158,7 +158,7 @@ struct LinkTest : ::testing::Test {
 
 TEST_F(LinkTest, SendByteRunsOneHandshakePerBitLowBitFirstOnTheWireOfItsValue)
 {
-    const std::uint8_t two = 2;
+    std::uint8_t two = 2;  // not const: the link takes it by reference and must leave it alone
     xfer.SendByte(two);
 
     std::vector<std::string> expected = {"A0", "A2", "B0", "B1"};

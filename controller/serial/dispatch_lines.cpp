@@ -1,5 +1,6 @@
 #include "dispatch_lines.h"
 
+#include <nj/dispatch.h>
 #include <nj/unique.h>
 
 #include <cstdio>
@@ -26,80 +27,53 @@ std::string HexOf(HRESULT hr)
     return text;
 }
 
-// Turns a failed Invoke into the LinkError the link passes on.
-[[noreturn]] void ThrowInvokeFailure(HRESULT hr, DISPID id, EXCEPINFO& exception)
+// The callee's own words when it gave any.
+void ThrowIfFailed(HRESULT hr, DISPID id, const nj::unique_bstr& description, const char* what = "failed")
 {
-    if (hr == DISP_E_EXCEPTION && exception.pfnDeferredFillIn != nullptr) exception.pfnDeferredFillIn(&exception);
-    const nj::unique_bstr source(exception.bstrSource);
-    const nj::unique_bstr description(exception.bstrDescription);
-    const nj::unique_bstr help(exception.bstrHelpFile);
-    std::string text = "serial control DISPID " + std::to_string(id) + " failed";
-    if (hr == DISP_E_EXCEPTION) {
-        if (exception.scode != 0) {
-            hr = exception.scode;
-        } else if (exception.wCode != 0) {
-            hr = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, exception.wCode);
-        }
-        if (const std::string what = Utf8(description.get()); !what.empty()) text = what;
-    }
+    if (SUCCEEDED(hr)) return;
+    std::string text = Utf8(description.get());
+    if (text.empty()) text = "control DISPID " + std::to_string(id) + " " + what;
     throw link::LinkError(static_cast<std::int32_t>(hr), text + " (" + HexOf(hr) + ")");
 }
 
 }  // namespace
 
-void PutProperty(IDispatch& control, DISPID id, const VARIANT& value)
+void Put(IDispatch* object, DISPID id, const VARIANT& value)
 {
-    VARIANT argument = value;  // Invoke does not change its arguments
-    DISPID named = DISPID_PROPERTYPUT;
-    DISPPARAMS params{&argument, &named, 1, 1};
-    EXCEPINFO exception{};
-    const HRESULT hr =
-        control.Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &params, nullptr, &exception, nullptr);
-    if (FAILED(hr)) ThrowInvokeFailure(hr, id, exception);
+    nj::unique_bstr description;
+    ThrowIfFailed(nj::dispatch::Put(object, id, value, &description), id, description);
 }
 
-bool GetBoolProperty(IDispatch& control, DISPID id)
+bool GetBool(IDispatch* object, DISPID id)
 {
-    DISPPARAMS params{};
-    nj::unique_variant result;
-    EXCEPINFO exception{};
-    HRESULT hr =
-        control.Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET, &params, &result, &exception, nullptr);
-    if (FAILED(hr)) ThrowInvokeFailure(hr, id, exception);
-    if (result.vt == VT_BOOL) return result.boolVal != VARIANT_FALSE;
-    hr = ::VariantChangeType(&result, &result, 0, VT_BOOL);
-    if (FAILED(hr))
-        throw link::LinkError(static_cast<std::int32_t>(hr),
-                              "serial control DISPID " + std::to_string(id) + " gave no Boolean (" + HexOf(hr) + ")");
-    return result.boolVal != VARIANT_FALSE;
+    nj::unique_bstr description;
+    nj::unique_variant value;
+    ThrowIfFailed(nj::dispatch::Get(object, id, &value, &description), id, description);
+    bool result = false;
+    ThrowIfFailed(nj::dispatch::ToBool(value, &result), id, nj::unique_bstr(), "gave no Boolean");
+    return result;
+}
+
+void Call(IDispatch* object, DISPID id)
+{
+    nj::unique_bstr description;
+    ThrowIfFailed(nj::dispatch::Call(object, id, &description), id, description);
 }
 
 void OpenPort(IDispatch& control, short port_number)
 {
-    VARIANT number{};
-    number.vt = VT_I2;
-    number.iVal = port_number;
-    PutProperty(control, kDispPortNumber, number);
-    VARIANT open{};
-    open.vt = VT_BOOL;
-    open.boolVal = VARIANT_TRUE;
-    PutProperty(control, kDispPortOpen, open);
+    Put(&control, kDispPortNumber, nj::dispatch::I2(port_number));
+    Put(&control, kDispPortOpen, nj::dispatch::Bool(true));
 }
 
 void DispatchLines::PutWireAOutput(std::int32_t value)
 {
-    VARIANT level{};
-    level.vt = VT_I4;
-    level.lVal = value;
-    PutProperty(*control_.Get(), kDispWireAOutput, level);
+    Put(control_.Get(), kDispWireAOutput, nj::dispatch::I4(value));
 }
 
 void DispatchLines::PutWireBOutput(bool released)
 {
-    VARIANT level{};
-    level.vt = VT_BOOL;
-    level.boolVal = released ? VARIANT_TRUE : VARIANT_FALSE;
-    PutProperty(*control_.Get(), kDispWireBOutput, level);
+    Put(control_.Get(), kDispWireBOutput, nj::dispatch::Bool(released));
 }
 
 }  // namespace nightjar::serial

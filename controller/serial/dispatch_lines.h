@@ -1,7 +1,7 @@
-// The link's Lines over any serial line control reached through IDispatch,
-// by the line control's DISPIDs: property put with the named argument
-// DISPID_PROPERTYPUT, property get with no arguments. Every failure throws
-// link::LinkError with the control's HRESULT and description.
+// Late-bound calls for code that runs inside the link, and the link's Lines
+// over any serial line control reached through IDispatch by the line
+// control's DISPIDs. Every failure throws link::LinkError with the callee's
+// HRESULT and description; the calls themselves are nj::dispatch's.
 #pragma once
 
 #include "line_control.h"
@@ -12,8 +12,9 @@
 
 namespace nightjar::serial {
 
-void PutProperty(IDispatch& control, DISPID id, const VARIANT& value);
-bool GetBoolProperty(IDispatch& control, DISPID id);
+void Put(IDispatch* object, DISPID id, const VARIANT& value);
+bool GetBool(IDispatch* object, DISPID id);
+void Call(IDispatch* object, DISPID id);
 
 // Selects the port (1 to 4) and opens it.
 void OpenPort(IDispatch& control, short port_number);
@@ -24,8 +25,8 @@ public:
 
     void PutWireAOutput(std::int32_t value) override;
     void PutWireBOutput(bool released) override;
-    bool WireAInput() override { return GetBoolProperty(*control_.Get(), kDispWireAInput); }
-    bool WireBInput() override { return GetBoolProperty(*control_.Get(), kDispWireBInput); }
+    bool WireAInput() override { return GetBool(control_.Get(), kDispWireAInput); }
+    bool WireBInput() override { return GetBool(control_.Get(), kDispWireBInput); }
 
 private:
     Microsoft::WRL::ComPtr<IDispatch> control_;

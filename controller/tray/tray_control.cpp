@@ -6,15 +6,31 @@
 #include "nj/connection_point.h"
 #include "nj/result.h"
 #include "nj/unique.h"
+#include "nj/window_base.h"
 
 namespace nightjar::tray {
 namespace {
 
 using nj::com::ComPtr;
 
+class TrayControl;
+
+// The icon's hidden top-level owner; it hands its messages to the control.
+class OwnerWindow final : public nj::Window<OwnerWindow> {
+public:
+    static constexpr const wchar_t* kClassName = tray::kOwnerClass;
+
+    explicit OwnerWindow(TrayControl& control) noexcept : control_(control) {}
+    HRESULT Create() noexcept;
+    LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) noexcept;
+
+private:
+    TrayControl& control_;
+};
+
 class TrayControl final : public nj::com::UntypedDispatch<IDispatch, IConnectionPointContainer> {
 public:
-    TrayControl() noexcept : events_(this, DIID_TrayEvents) {}
+    TrayControl() noexcept : events_(this, DIID_TrayEvents), owner_(*this) {}
 
     HRESULT Initialize() noexcept;
 
@@ -36,43 +52,40 @@ private:
     void RemoveIcon() noexcept;
     void RaiseActivated(UINT message) noexcept;
 
-    static LRESULT CALLBACK OwnerProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) noexcept;
+    friend class OwnerWindow;
     LRESULT HandleOwnerMessage(UINT message, WPARAM wparam, LPARAM lparam) noexcept;
 
     nj::com::ConnectionPoint events_;
-    nj::unique_hwnd owner_;
+    OwnerWindow owner_;
     nj::unique_hicon icon_;
     bool wanted_ = false;  // ShowIcon was called: the icon should be up
     bool shown_ = false;   // the shell has the icon
     UINT taskbar_created_ = 0;
 };
 
+HRESULT OwnerWindow::Create() noexcept
+{
+    nj::WindowSpec spec;
+    spec.ex_style = WS_EX_TOOLWINDOW;
+    spec.style = WS_POPUP;
+    spec.title = kOwnerTitle;
+    return nj::Window<OwnerWindow>::Create(spec);
+}
+
+LRESULT OwnerWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) noexcept
+{
+    return control_.HandleOwnerMessage(message, wparam, lparam);
+}
+
 HRESULT TrayControl::Initialize() noexcept
 {
     taskbar_created_ = ::RegisterWindowMessageW(L"TaskbarCreated");
-    const HINSTANCE instance = ::GetModuleHandleW(nullptr);
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof(wc);
-    if (!::GetClassInfoExW(instance, kOwnerClass, &wc)) {
-        wc = {};
-        wc.cbSize = sizeof(wc);
-        wc.lpfnWndProc = &TrayControl::OwnerProc;
-        wc.hInstance = instance;
-        wc.lpszClassName = kOwnerClass;
-        RETURN_IF_WIN32_BOOL_FALSE(::RegisterClassExW(&wc));
-    }
-    owner_.reset(::CreateWindowExW(WS_EX_TOOLWINDOW, kOwnerClass, kOwnerTitle, WS_POPUP, 0, 0, 0, 0, nullptr,
-                                   nullptr, instance, nullptr));
-    RETURN_LAST_ERROR_IF_NULL(owner_.get());
-    ::SetWindowLongPtrW(owner_.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    return S_OK;
+    return owner_.Create();
 }
 
-TrayControl::~TrayControl()
-{
-    RemoveIcon();
-    if (owner_) ::SetWindowLongPtrW(owner_.get(), GWLP_USERDATA, 0);
-}
+// The icon goes before the window that owns it; the window goes with its
+// member, unbound, so no message reaches the control on its way out.
+TrayControl::~TrayControl() { RemoveIcon(); }
 
 IFACEMETHODIMP TrayControl::Invoke(DISPID dispid, REFIID riid, LCID, WORD flags, DISPPARAMS* params,
                                    VARIANT* result, EXCEPINFO*, UINT* arg_err)
@@ -116,7 +129,7 @@ HRESULT TrayControl::PutIcon(DISPPARAMS* params, UINT* arg_err) noexcept
     if (shown_) {
         NOTIFYICONDATAW data{};
         data.cbSize = sizeof(data);
-        data.hWnd = owner_.get();
+        data.hWnd = owner_.Handle();
         data.uID = kIconId;
         data.uFlags = NIF_ICON;
         data.hIcon = icon_.get();
@@ -137,7 +150,7 @@ bool TrayControl::AddIcon() noexcept
 {
     NOTIFYICONDATAW data{};
     data.cbSize = sizeof(data);
-    data.hWnd = owner_.get();
+    data.hWnd = owner_.Handle();
     data.uID = kIconId;
     data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_SHOWTIP;
     data.uCallbackMessage = kCallbackMessage;
@@ -155,7 +168,7 @@ void TrayControl::RemoveIcon() noexcept
     if (!shown_) return;
     NOTIFYICONDATAW data{};
     data.cbSize = sizeof(data);
-    data.hWnd = owner_.get();
+    data.hWnd = owner_.Handle();
     data.uID = kIconId;
     ::Shell_NotifyIconW(NIM_DELETE, &data);
     shown_ = false;
@@ -189,13 +202,6 @@ IFACEMETHODIMP TrayControl::FindConnectionPoint(REFIID riid, IConnectionPoint** 
     return S_OK;
 }
 
-LRESULT CALLBACK TrayControl::OwnerProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) noexcept
-{
-    auto* self = reinterpret_cast<TrayControl*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (self == nullptr) return ::DefWindowProcW(hwnd, message, wparam, lparam);
-    return self->HandleOwnerMessage(message, wparam, lparam);
-}
-
 LRESULT TrayControl::HandleOwnerMessage(UINT message, WPARAM wparam, LPARAM lparam) noexcept
 {
     if (message == taskbar_created_ && taskbar_created_ != 0) {
@@ -219,7 +225,7 @@ LRESULT TrayControl::HandleOwnerMessage(UINT message, WPARAM wparam, LPARAM lpar
     case kQueryIconShown:
         return shown_ ? 1 : 0;
     default:
-        return ::DefWindowProcW(owner_.get(), message, wparam, lparam);
+        return ::DefWindowProcW(owner_.Handle(), message, wparam, lparam);
     }
 }
 

@@ -17,6 +17,7 @@
 
 #include "cli.h"
 #include "nj/unique.h"
+#include "nj/window_base.h"
 #include "player.h"
 
 namespace {
@@ -76,8 +77,10 @@ struct FileCloser {
 };
 using unique_file = std::unique_ptr<std::FILE, FileCloser>;
 
-class SimulatorWindow {
+class SimulatorWindow final : public nj::Window<SimulatorWindow> {
 public:
+    static constexpr const wchar_t* kClassName = ::kClassName;
+
     SimulatorWindow(const Options& options, unique_file log)
         : player_(plavoxsim::DefaultPlaylist(), Now()),
           forced_title_(options.title),
@@ -92,38 +95,24 @@ public:
 
     bool Create(HINSTANCE instance)
     {
-        WNDCLASSEXW wc{};
-        wc.cbSize = sizeof(wc);
-        wc.lpfnWndProc = WindowProc;
-        wc.hInstance = instance;
-        wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
-        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-        wc.lpszClassName = kClassName;
-        if (!RegisterClassExW(&wc)) return false;
-        window_.reset(CreateWindowExW(0, kClassName, L"", WS_OVERLAPPEDWINDOW, 40, 40, 440, 190, nullptr, nullptr,
-                                      instance, this));
-        if (!window_) return false;
+        nj::WindowSpec spec;
+        spec.instance = instance;
+        spec.style = WS_OVERLAPPEDWINDOW;
+        spec.x = 40;
+        spec.y = 40;
+        spec.width = 440;
+        spec.height = 190;
+        spec.background = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+        if (FAILED(nj::Window<SimulatorWindow>::Create(spec))) return false;
         UpdateTitle();
-        SetTimer(window_.get(), kRefreshTimer, kRefreshMs, nullptr);
-        ShowWindow(window_.get(), SW_SHOWNOACTIVATE);
+        SetTimer(Handle(), kRefreshTimer, kRefreshMs, nullptr);
+        ShowWindow(Handle(), SW_SHOWNOACTIVATE);
         return true;
     }
 
-private:
-    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
+    LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam)
     {
-        if (message == WM_NCCREATE) {
-            auto* create = reinterpret_cast<CREATESTRUCTW*>(lparam);
-            SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-        }
-        auto* self = reinterpret_cast<SimulatorWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-        if (message == WM_NCDESTROY) SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-        if (!self) return DefWindowProcW(window, message, wparam, lparam);
-        return self->HandleMessage(window, message, wparam, lparam);
-    }
-
-    LRESULT HandleMessage(HWND window, UINT message, WPARAM wparam, LPARAM lparam)
-    {
+        const HWND window = Handle();
         switch (message) {
         case WM_COMMAND:
             Log("WM_COMMAND", wparam, lparam);
@@ -140,7 +129,7 @@ private:
         case WM_CLOSE:
             Log("WM_CLOSE", wparam, lparam);
             KillTimer(window, kRefreshTimer);
-            DestroyWindow(window);
+            Destroy();
             return 0;
         case WM_TIMER:
             if (wparam == kRefreshTimer) Refresh();
@@ -151,14 +140,12 @@ private:
         case WM_DESTROY:
             PostQuitMessage(0);
             return 0;
-        case WM_NCDESTROY:
-            (void)window_.release();  // gone already; nothing left to destroy
-            return DefWindowProcW(window, message, wparam, lparam);
         default:
-            return DefWindowProcW(window, message, wparam, lparam);
+            return DefaultHandling(message, wparam, lparam);
         }
     }
 
+private:
     void Log(const char* message, WPARAM wparam, LPARAM lparam)
     {
         const int64_t arrived = UnixMicroseconds();
@@ -175,14 +162,14 @@ private:
     void Refresh()
     {
         UpdateTitle();
-        if (window_) InvalidateRect(window_.get(), nullptr, TRUE);
+        if (Handle()) InvalidateRect(Handle(), nullptr, TRUE);
     }
 
     void UpdateTitle()
     {
         const std::wstring title = forced_title_ ? Widen(*forced_title_) : Widen(player_.TitleAt(Now()));
-        if (title == shown_title_ || !window_) return;
-        SetWindowTextW(window_.get(), title.c_str());
+        if (title == shown_title_ || !Handle()) return;
+        SetWindowTextW(Handle(), title.c_str());
         shown_title_ = title;
     }
 
@@ -248,7 +235,6 @@ private:
     std::optional<std::string> forced_title_;
     unique_file log_;
     bool log_times_;
-    nj::unique_hwnd window_;
     std::wstring shown_title_;
     std::string last_message_;
 };

@@ -85,16 +85,23 @@ public:
 
     // Calls every connected sink in turn; each has returned before the next
     // is called. Sinks may connect or disconnect from inside their handler,
-    // so the call goes over a snapshot.
-    HRESULT Fire(DISPID dispid, DISPPARAMS& params) const
+    // so the call goes over a snapshot, and a sink disconnected meanwhile is
+    // not called any more: its owner may be gone. A sink may also let go of
+    // the whole object, which lives until the last sink has been called.
+    HRESULT Fire(DISPID dispid, DISPPARAMS& params) const noexcept
     {
-        const std::vector<ComPtr<IDispatch>> snapshot = sinks_;
-        for (const auto& sink : snapshot) {
-            if (!sink) continue;
-            sink->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr,
-                         nullptr);
+        try {
+            const ComPtr<IConnectionPointContainer> keep_alive(container_);
+            const std::vector<ComPtr<IDispatch>> snapshot = sinks_;
+            for (size_t slot = 0; slot < snapshot.size(); ++slot) {
+                const ComPtr<IDispatch>& sink = snapshot[slot];
+                if (!sink || slot >= sinks_.size() || sinks_[slot].Get() != sink.Get()) continue;
+                sink->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr,
+                             nullptr);
+            }
+            return S_OK;
         }
-        return S_OK;
+        NJ_CATCH_RETURN()
     }
 
     bool HasSinks() const noexcept
@@ -104,7 +111,13 @@ public:
         return false;
     }
 
-    void DisconnectAll() noexcept { sinks_.clear(); }
+    // The sinks are released after the list is empty, for the same reason
+    // as in Unadvise.
+    void DisconnectAll() noexcept
+    {
+        std::vector<ComPtr<IDispatch>> gone = std::move(sinks_);
+        sinks_.clear();
+    }
 
 private:
     IConnectionPointContainer* container_;

@@ -1,6 +1,15 @@
-// A top-level window bound to a C++ object. The derived class names its
-// window class and answers messages in HandleMessage with OnXxx handlers;
+// A window bound to a C++ object. The derived class names its window class
+// (kClassName) and answers messages in HandleMessage with OnXxx handlers;
 // messages it does not take go to DefWindowProc.
+//
+// The object owns its window and destroys it in the base destructor. By then
+// the derived part is gone, so that destruction runs unbound: no handler sees
+// WM_DESTROY. A derived class that wants its handlers at the end calls
+// Destroy() from its own destructor (or earlier).
+//
+// The class is registered in the module that creates the first window and
+// removed with the last object, so no class outlives a library that holds
+// its window procedure. One module per derived class.
 #pragma once
 
 #include <windows.h>
@@ -8,7 +17,25 @@
 #include "nj/result.h"
 #include "nj/unique.h"
 
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
 namespace nj {
+
+// The module this code is linked into: the EXE, or the DLL that carries it.
+inline HINSTANCE CurrentModule() noexcept { return reinterpret_cast<HINSTANCE>(&__ImageBase); }
+
+struct WindowSpec {
+    HINSTANCE instance = nullptr;  // the module that registers the class; null: CurrentModule()
+    HWND parent = nullptr;         // owner of a top-level window, parent of a child, or HWND_MESSAGE
+    DWORD ex_style = 0;
+    DWORD style = 0;
+    LPCWSTR title = L"";
+    int x = 0, y = 0, width = 0, height = 0;
+    UINT child_id = 0;  // the control id of a WS_CHILD window
+    // Taken when the class is registered, by the first window of its kind.
+    HICON icon = nullptr;
+    HBRUSH background = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+};
 
 template <class Derived>
 class Window {
@@ -20,32 +47,76 @@ public:
     HWND Handle() const noexcept { return window_.get(); }
 
 protected:
-    ~Window() = default;
+    ~Window()
+    {
+        DestroySilently();
+        if (class_held_) ReleaseClass(class_instance_);
+    }
 
-    // Registers the class on first use and creates the window; WM_CREATE
-    // already reaches the derived object.
+    // Registers the class on first use and creates the window; WM_NCCREATE
+    // and WM_CREATE already reach the derived object.
+    HRESULT Create(const WindowSpec& spec) noexcept
+    {
+        RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS), window_);
+        const HINSTANCE instance = spec.instance ? spec.instance : CurrentModule();
+        if (!class_held_) {
+            RETURN_IF_FAILED(AcquireClass(instance, spec));
+            class_held_ = true;
+            class_instance_ = instance;
+        }
+        const HMENU menu = (spec.style & WS_CHILD) ? reinterpret_cast<HMENU>(static_cast<UINT_PTR>(spec.child_id))
+                                                   : nullptr;
+        HWND hwnd = ::CreateWindowExW(spec.ex_style, Derived::kClassName, spec.title, spec.style, spec.x, spec.y,
+                                      spec.width, spec.height, spec.parent, menu, class_instance_,
+                                      static_cast<Derived*>(this));
+        RETURN_LAST_ERROR_IF_NULL(hwnd);
+        return S_OK;
+    }
+
     HRESULT CreateTopLevel(DWORD ex_style, DWORD style, LPCWSTR title, int x, int y, int width, int height,
                            HICON icon, HWND owner = nullptr) noexcept
     {
-        const HINSTANCE instance = ::GetModuleHandleW(nullptr);
-        WNDCLASSEXW wc{};
-        wc.cbSize = sizeof(wc);
-        if (!::GetClassInfoExW(instance, Derived::kClassName, &wc)) {
-            wc = {};
-            wc.cbSize = sizeof(wc);
-            wc.lpfnWndProc = &Window::WndProc;
-            wc.hInstance = instance;
-            wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-            wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-            wc.lpszClassName = Derived::kClassName;
-            wc.hIcon = icon;
-            wc.hIconSm = icon;
-            RETURN_IF_WIN32_BOOL_FALSE(::RegisterClassExW(&wc));
-        }
-        HWND hwnd = ::CreateWindowExW(ex_style, Derived::kClassName, title, style, x, y, width, height, owner,
-                                      nullptr, instance, static_cast<Derived*>(this));
-        RETURN_LAST_ERROR_IF_NULL(hwnd);
-        return S_OK;
+        WindowSpec spec;
+        spec.parent = owner;
+        spec.ex_style = ex_style;
+        spec.style = style;
+        spec.title = title;
+        spec.x = x;
+        spec.y = y;
+        spec.width = width;
+        spec.height = height;
+        spec.icon = icon;
+        return Create(spec);
+    }
+
+    // A window that only receives messages: never shown, enumerated or
+    // reached by broadcasts.
+    HRESULT CreateMessageOnly(HINSTANCE instance = nullptr) noexcept
+    {
+        WindowSpec spec;
+        spec.instance = instance;
+        spec.parent = HWND_MESSAGE;
+        return Create(spec);
+    }
+
+    HRESULT CreateAsChild(HWND parent, UINT id, DWORD style, const RECT& where, HINSTANCE instance = nullptr) noexcept
+    {
+        WindowSpec spec;
+        spec.instance = instance;
+        spec.parent = parent;
+        spec.style = WS_CHILD | style;
+        spec.x = where.left;
+        spec.y = where.top;
+        spec.width = where.right - where.left;
+        spec.height = where.bottom - where.top;
+        spec.child_id = id;
+        return Create(spec);
+    }
+
+    // Destroys the window with the object's handlers still answering.
+    void Destroy() noexcept
+    {
+        if (window_) ::DestroyWindow(window_.get());
     }
 
     // Unbinds and destroys the window; no handler of the object runs for the
@@ -81,7 +152,51 @@ private:
         return self->HandleMessage(message, wparam, lparam);
     }
 
-    nj::unique_hwnd window_;
+    // Objects of this class that hold its registration, across threads.
+    struct ClassUsers {
+        SRWLOCK lock = SRWLOCK_INIT;
+        long count = 0;
+    };
+    static ClassUsers& Users() noexcept
+    {
+        static ClassUsers users;
+        return users;
+    }
+
+    static HRESULT AcquireClass(HINSTANCE instance, const WindowSpec& spec) noexcept
+    {
+        ClassUsers& users = Users();
+        ::AcquireSRWLockExclusive(&users.lock);
+        const scope_exit unlock([&users] { ::ReleaseSRWLockExclusive(&users.lock); });
+        if (users.count == 0) {
+            WNDCLASSEXW wc{};
+            wc.cbSize = sizeof(wc);
+            wc.lpfnWndProc = &Window::WndProc;
+            wc.hInstance = instance;
+            wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+            wc.hbrBackground = spec.background;
+            wc.lpszClassName = Derived::kClassName;
+            wc.hIcon = spec.icon;
+            wc.hIconSm = spec.icon;
+            // A class left registered (its last window outlived its object)
+            // is ours from before and serves as it is.
+            if (!::RegisterClassExW(&wc) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return last_error_hr();
+        }
+        ++users.count;
+        return S_OK;
+    }
+
+    static void ReleaseClass(HINSTANCE instance) noexcept
+    {
+        ClassUsers& users = Users();
+        ::AcquireSRWLockExclusive(&users.lock);
+        if (--users.count == 0) ::UnregisterClassW(Derived::kClassName, instance);
+        ::ReleaseSRWLockExclusive(&users.lock);
+    }
+
+    unique_hwnd window_;
+    bool class_held_ = false;
+    HINSTANCE class_instance_ = nullptr;
 };
 
 }  // namespace nj
