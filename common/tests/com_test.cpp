@@ -75,6 +75,9 @@ TEST(ComObject, TheFactoryAndItsLocksHoldTheModule)
     EXPECT_EQ(factory->LockServer(TRUE), S_OK);
     EXPECT_EQ(ModuleCount(), before + 2);
     EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+    // An unlock with no lock held must not eat the factory's own share.
+    EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+    EXPECT_EQ(ModuleCount(), before + 1);
 
     ComPtr<IPersist> made;
     EXPECT_EQ(factory->CreateInstance(nullptr, IID_PPV_ARGS(&made)), S_OK);

@@ -28,6 +28,30 @@ inline void module_add_ref() noexcept { ++module_count(); }
 inline void module_release() noexcept { --module_count(); }
 inline bool module_can_unload() noexcept { return module_count() == 0; }
 
+// Server locks are counted apart from objects, so that one unlock too many
+// from a host cannot take away an object's share of the module count and let
+// the module unload under a live object.
+inline std::atomic<long>& server_locks() noexcept
+{
+    static std::atomic<long> count{0};
+    return count;
+}
+inline void lock_server() noexcept
+{
+    ++server_locks();
+    module_add_ref();
+}
+inline void unlock_server() noexcept
+{
+    long held = server_locks().load();
+    while (held > 0) {
+        if (server_locks().compare_exchange_weak(held, held - 1)) {
+            module_release();
+            return;
+        }
+    }
+}
+
 template <class... Interfaces>
 class Object : public Interfaces... {
     using Primary = std::tuple_element_t<0, std::tuple<Interfaces...>>;
@@ -138,9 +162,9 @@ public:
     IFACEMETHODIMP LockServer(BOOL lock) override
     {
         if (lock) {
-            module_add_ref();
+            lock_server();
         } else {
-            module_release();
+            unlock_server();
         }
         return S_OK;
     }
