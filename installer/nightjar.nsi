@@ -76,10 +76,15 @@ FunctionEnd
 !insertmacro ChooseMode "un."
 
 Function .onInit
+    ; /D= sets the folder before this runs; only the default moves. The
+    ; default reads the user's folders: compare before the mode changes them.
+    StrCpy $R0 0
+    ${If} $INSTDIR == "${USER_DIR}"
+        StrCpy $R0 1
+    ${EndIf}
     Call ChooseMode
-    ; /D= sets the folder before this runs; only the default moves.
     ${If} $AllUsers == 1
-    ${AndIf} $INSTDIR == "${USER_DIR}"
+    ${AndIf} $R0 == 1
         StrCpy $INSTDIR "$PROGRAMFILES\${PRODUCT}"
     ${EndIf}
 FunctionEnd
