@@ -27,12 +27,13 @@ const char* WireWords(Wire wire)
 }
 
 // Keys from the console, read without waiting for Enter, or from a file or
-// a pipe. For those a reader thread waits so the watch never does; it is
-// left to end with the process, as a blocked read cannot be called off
-// everywhere, and shares only what it owns a part of.
+// a pipe. A reader thread waits for them so the watch never does (a console
+// may only look at its terminal while a read waits); it is left to end with
+// the process, as a blocked read cannot be called off everywhere, and
+// shares only what it owns a part of.
 class Keys {
 public:
-    Keys() : input_(::GetStdHandle(STD_INPUT_HANDLE))
+    Keys() : input_(::GetStdHandle(STD_INPUT_HANDLE)), queue_(std::make_shared<Queue>())
     {
         if (input_ == nullptr || input_ == INVALID_HANDLE_VALUE) return;  // no keys at all: watch only
         if (::GetConsoleMode(input_, &saved_mode_)) {
@@ -40,17 +41,10 @@ public:
             // No line editing, no echo, and Ctrl+C arrives as a key:
             // quitting that way still releases both wires.
             ::SetConsoleMode(input_, 0);
-            return;
+            std::thread(ReadConsoleKeys, input_, queue_).detach();
+        } else {
+            std::thread(ReadStreamKeys, input_, queue_).detach();
         }
-        queue_ = std::make_shared<Queue>();
-        std::thread([queue = queue_, input = input_] {
-            char buffer[64];
-            DWORD read = 0;
-            while (::ReadFile(input, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
-                const std::lock_guard lock(queue->mutex);
-                queue->keys.insert(queue->keys.end(), buffer, buffer + read);
-            }
-        }).detach();
     }
     ~Keys()
     {
@@ -59,36 +53,42 @@ public:
     Keys(const Keys&) = delete;
     Keys& operator=(const Keys&) = delete;
 
-    // The next key pressed, if there is one; never waits.
+    // The next key pressed, if there is one (0 if not); never waits.
     wchar_t Next()
     {
-        if (console_) return NextFromConsole();
-        if (!queue_) return 0;
         const std::lock_guard lock(queue_->mutex);
         if (queue_->keys.empty()) return 0;
-        const char key = queue_->keys.front();
+        const wchar_t key = queue_->keys.front();
         queue_->keys.pop_front();
-        return static_cast<wchar_t>(static_cast<unsigned char>(key));
+        return key;
     }
 
 private:
     struct Queue {
         std::mutex mutex;
-        std::deque<char> keys;
+        std::deque<wchar_t> keys;
     };
 
-    wchar_t NextFromConsole()
+    static void ReadConsoleKeys(HANDLE input, std::shared_ptr<Queue> queue)
     {
-        DWORD pending = 0;
-        while (::GetNumberOfConsoleInputEvents(input_, &pending) && pending > 0) {
-            INPUT_RECORD record;
-            DWORD read = 0;
-            if (!::ReadConsoleInputW(input_, &record, 1, &read) || read == 0) break;
-            if (record.EventType == KEY_EVENT && record.Event.KeyEvent.bKeyDown &&
-                record.Event.KeyEvent.uChar.UnicodeChar != 0)
-                return record.Event.KeyEvent.uChar.UnicodeChar;
+        INPUT_RECORD record;
+        DWORD read = 0;
+        while (::ReadConsoleInputW(input, &record, 1, &read) && read == 1) {
+            const KEY_EVENT_RECORD& key = record.Event.KeyEvent;
+            if (record.EventType != KEY_EVENT || !key.bKeyDown || key.uChar.UnicodeChar == 0) continue;
+            const std::lock_guard lock(queue->mutex);
+            queue->keys.push_back(key.uChar.UnicodeChar);
         }
-        return 0;
+    }
+
+    static void ReadStreamKeys(HANDLE input, std::shared_ptr<Queue> queue)
+    {
+        char buffer[64];
+        DWORD read = 0;
+        while (::ReadFile(input, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+            const std::lock_guard lock(queue->mutex);
+            for (DWORD i = 0; i < read; ++i) queue->keys.push_back(static_cast<unsigned char>(buffer[i]));
+        }
     }
 
     HANDLE input_;
