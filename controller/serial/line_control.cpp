@@ -281,7 +281,8 @@ Status LineControl::GetWireInput(DWORD line, VARIANT& value)
 {
     if (auto status = RequireOpen(); !status.ok()) return status;
     DWORD modem = 0;
-    if (!calls_->GetCommModemStatus(port_.get(), modem)) return Win32Failure(L"Cannot read the lines of " + PortName());
+    if (!calls_->GetCommModemStatus(port_.get(), modem))
+        return Win32Failure(L"Cannot read the lines of " + PortName());
     value.vt = VT_BOOL;
     value.boolVal = (modem & line) ? VARIANT_TRUE : VARIANT_FALSE;
     return Status::Ok();
@@ -372,8 +373,12 @@ void LineControl::Close() noexcept
     if (!port_) return;
     // Leave the cable idle: a wire left pulled would read at the far end as
     // the start of a bit.
-    Drive(port_.get(), SETRTS);
-    Drive(port_.get(), SETDTR);
+    try {
+        Drive(port_.get(), SETRTS);
+        Drive(port_.get(), SETDTR);
+    } catch (...) {
+        // Only the words of a failure can throw; the port closes all the same.
+    }
     port_.reset();
 }
 
