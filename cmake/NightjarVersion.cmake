@@ -25,3 +25,11 @@ set(NJ_VERSION_TEXT "${PROJECT_VERSION_MAJOR}.${minor_pad}${PROJECT_VERSION_MINO
 set(NJ_VERSION_DIR ${CMAKE_BINARY_DIR}/version)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/nj_version.h.in ${NJ_VERSION_DIR}/nj_version.h @ONLY)
 include_directories(${NJ_VERSION_DIR})
+
+# nj_version_resource(DIR FILE): FILE, a resource script of directory DIR,
+# is compiled again when the version changes (windres leaves no dependency
+# list of its own).
+function(nj_version_resource dir file)
+    set_property(SOURCE ${CMAKE_SOURCE_DIR}/${dir}/${file} DIRECTORY ${CMAKE_SOURCE_DIR}/${dir}
+                 APPEND PROPERTY OBJECT_DEPENDS ${NJ_VERSION_DIR}/nj_version.h)
+endfunction()
