@@ -35,3 +35,8 @@ STDAPI DllUnregisterServer()
 {
     return plavox::UnregisterServer();
 }
+
+STDAPI DllInstall(BOOL install, PCWSTR command_line)
+{
+    return plavox::Install(g_module, install != FALSE, command_line);
+}

@@ -112,10 +112,10 @@ void AddObject(std::vector<RegistryValue>& values, const ObjectRegistration& obj
     }
 }
 
-HRESULT WriteValue(const RegistryValue& value) noexcept
+HRESULT WriteValue(HKEY root, const RegistryValue& value) noexcept
 {
     nj::unique_hkey key;
-    RETURN_IF_WIN32_ERROR(::RegCreateKeyExW(HKEY_CLASSES_ROOT, value.key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+    RETURN_IF_WIN32_ERROR(::RegCreateKeyExW(root, value.key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                                             KEY_SET_VALUE, nullptr, key.put(), nullptr));
     const auto bytes = static_cast<DWORD>((value.data.size() + 1) * sizeof(wchar_t));
     RETURN_IF_WIN32_ERROR(::RegSetValueExW(key.get(), value.name.empty() ? nullptr : value.name.c_str(), 0, REG_SZ,
@@ -124,13 +124,13 @@ HRESULT WriteValue(const RegistryValue& value) noexcept
 }
 
 // Deletes a key with everything below it; a key that is not there is gone already.
-HRESULT DeleteTree(const std::wstring& key) noexcept
+HRESULT DeleteTree(HKEY root, const std::wstring& key) noexcept
 {
-    const LSTATUS status = ::RegDeleteTreeW(HKEY_CLASSES_ROOT, key.c_str());
+    const LSTATUS status = ::RegDeleteTreeW(root, key.c_str());
     if (status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND) return S_OK;
     RETURN_IF_WIN32_ERROR(status);
     // RegDeleteTree empties the key; the key itself goes separately.
-    const LSTATUS removed = ::RegDeleteKeyW(HKEY_CLASSES_ROOT, key.c_str());
+    const LSTATUS removed = ::RegDeleteKeyW(root, key.c_str());
     if (removed == ERROR_FILE_NOT_FOUND) return S_OK;
     RETURN_IF_WIN32_ERROR(removed);
     return S_OK;
@@ -146,9 +146,7 @@ HRESULT ModulePath(HMODULE module, std::wstring& path)
     return S_OK;
 }
 
-}  // namespace
-
-HRESULT RegisterServer(HMODULE module) noexcept
+HRESULT Register(HKEY root, HMODULE module) noexcept
 {
     try {
         std::wstring path;
@@ -161,33 +159,76 @@ HRESULT RegisterServer(HMODULE module) noexcept
         AddTypeLibrary(values, path);
         AddInterfaces(values);
         for (const ObjectRegistration& object : kObjects) AddObject(values, object, path);
-        for (const RegistryValue& value : values) RETURN_IF_FAILED(WriteValue(value));
+        for (const RegistryValue& value : values) RETURN_IF_FAILED(WriteValue(root, value));
         return S_OK;
     }
     NJ_CATCH_RETURN()
 }
 
-HRESULT UnregisterServer() noexcept
+HRESULT Unregister(HKEY root) noexcept
 {
     try {
         for (const ObjectRegistration& object : kObjects) {
-            RETURN_IF_FAILED(DeleteTree(L"CLSID\\" + GuidText(*object.clsid)));
-            if (object.progId) RETURN_IF_FAILED(DeleteTree(object.progId));
+            RETURN_IF_FAILED(DeleteTree(root, L"CLSID\\" + GuidText(*object.clsid)));
+            if (object.progId) RETURN_IF_FAILED(DeleteTree(root, object.progId));
         }
-        RETURN_IF_FAILED(DeleteTree(kVersionedProgId));
+        RETURN_IF_FAILED(DeleteTree(root, kVersionedProgId));
         for (const InterfaceRegistration& entry : kInterfaces) {
-            RETURN_IF_FAILED(DeleteTree(L"Interface\\" + GuidText(*entry.iid)));
+            RETURN_IF_FAILED(DeleteTree(root, L"Interface\\" + GuidText(*entry.iid)));
         }
         const std::wstring library = L"TypeLib\\" + GuidText(LIBID_Quillon);
-        RETURN_IF_FAILED(DeleteTree(library + L"\\" + kLibKeyVersion));
+        RETURN_IF_FAILED(DeleteTree(root, library + L"\\" + kLibKeyVersion));
         // Other versions of the library keep their common key.
-        const LSTATUS status = ::RegDeleteKeyW(HKEY_CLASSES_ROOT, library.c_str());
+        const LSTATUS status = ::RegDeleteKeyW(root, library.c_str());
         if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND && status != ERROR_ACCESS_DENIED) {
             return HRESULT_FROM_WIN32(status);
         }
         return S_OK;
     }
     NJ_CATCH_RETURN()
+}
+
+// The current user's classes: what HKEY_CLASSES_ROOT shows that user above
+// the machine's, writable without administrator rights. The type library
+// keys are written here by hand like the rest, because the system's own
+// per-user type library registration is machine-wide on some platforms.
+HRESULT OpenUserClasses(nj::unique_hkey& classes) noexcept
+{
+    RETURN_IF_WIN32_ERROR(::RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr,
+                                            REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, classes.put(),
+                                            nullptr));
+    return S_OK;
+}
+
+}  // namespace
+
+HRESULT RegisterServer(HMODULE module) noexcept { return Register(HKEY_CLASSES_ROOT, module); }
+
+HRESULT UnregisterServer() noexcept { return Unregister(HKEY_CLASSES_ROOT); }
+
+HRESULT RegisterForUser(HMODULE module) noexcept
+{
+    nj::unique_hkey classes;
+    RETURN_IF_FAILED(OpenUserClasses(classes));
+    const HRESULT hr = Register(classes.get(), module);
+    // Half a registration would point hosts at a control they cannot create.
+    if (FAILED(hr)) Unregister(classes.get());
+    return hr;
+}
+
+HRESULT UnregisterForUser() noexcept
+{
+    nj::unique_hkey classes;
+    RETURN_IF_FAILED(OpenUserClasses(classes));
+    return Unregister(classes.get());
+}
+
+HRESULT Install(HMODULE module, bool install, const wchar_t* command_line) noexcept
+{
+    // "user" is the only scope DllInstall takes; the machine-wide
+    // registration stays with DllRegisterServer and DllUnregisterServer.
+    if (command_line == nullptr || ::lstrcmpiW(command_line, L"user") != 0) return E_INVALIDARG;
+    return install ? RegisterForUser(module) : UnregisterForUser();
 }
 
 }  // namespace plavox

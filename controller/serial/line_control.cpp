@@ -97,7 +97,7 @@ Status ToBool(const VARIANT& value, bool& out, UINT* arg_err)
 
 class LineControl final : public nj::com::UntypedDispatch<IDispatch> {
 public:
-    LineControl() noexcept = default;
+    explicit LineControl(std::shared_ptr<CommCalls> calls) noexcept : calls_(std::move(calls)) {}
 
     IFACEMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids) override;
 
@@ -119,11 +119,17 @@ private:
     Status Open();
     void Close() noexcept;
     Status RequireOpen() const;
-    Status Drive(DWORD function);
+    Status Drive(HANDLE port, DWORD function);
+    Status DriveThroughState(HANDLE port, DWORD function);
     std::wstring PortName() const { return L"COM" + std::to_wstring(port_number_); }
 
+    std::shared_ptr<CommCalls> calls_;
     short port_number_ = kFirstPort;
     nj::unique_hfile port_;
+    // The open port's settings, for driving its lines when the driver
+    // refuses to do it directly.
+    DCB dcb_{};
+    bool escape_refused_ = false;
 };
 
 struct NamedDispid {
@@ -260,7 +266,7 @@ Status LineControl::PutWireAOutput(const VARIANT& value, UINT* arg_err)
         return Status::Error(kInvalidPropertyValue, L"Invalid value " + std::to_wstring(level) +
                                                         L" for wire A: 0 pulls it, 2 releases it");
     // A released wire is an asserted line.
-    return Drive(level == 2 ? SETRTS : CLRRTS);
+    return Drive(port_.get(), level == 2 ? SETRTS : CLRRTS);
 }
 
 Status LineControl::PutWireBOutput(const VARIANT& value, UINT* arg_err)
@@ -268,14 +274,15 @@ Status LineControl::PutWireBOutput(const VARIANT& value, UINT* arg_err)
     bool released = false;
     if (auto status = ToBool(value, released, arg_err); !status.ok()) return status;
     if (auto status = RequireOpen(); !status.ok()) return status;
-    return Drive(released ? SETDTR : CLRDTR);
+    return Drive(port_.get(), released ? SETDTR : CLRDTR);
 }
 
 Status LineControl::GetWireInput(DWORD line, VARIANT& value)
 {
     if (auto status = RequireOpen(); !status.ok()) return status;
     DWORD modem = 0;
-    if (!::GetCommModemStatus(port_.get(), &modem)) return Win32Failure(L"Cannot read the lines of " + PortName());
+    if (!calls_->GetCommModemStatus(port_.get(), modem))
+        return Win32Failure(L"Cannot read the lines of " + PortName());
     value.vt = VT_BOOL;
     value.boolVal = (modem & line) ? VARIANT_TRUE : VARIANT_FALSE;
     return Status::Ok();
@@ -287,17 +294,42 @@ Status LineControl::RequireOpen() const
     return Status::Error(kPortNotOpen, L"Port is not open: open " + PortName() + L" before using its lines");
 }
 
-Status LineControl::Drive(DWORD function)
+// Some serial drivers (USB adapters among them) refuse EscapeCommFunction
+// but drive RTS and DTR from the settings, as the flow-control fields of a
+// DCB: once refused, the lines go that way for as long as the port is open.
+Status LineControl::Drive(HANDLE port, DWORD function)
 {
-    if (::EscapeCommFunction(port_.get(), function)) return Status::Ok();
-    return Win32Failure(L"Cannot set the lines of " + PortName());
+    if (!escape_refused_) {
+        if (calls_->EscapeCommFunction(port, function)) return Status::Ok();
+        escape_refused_ = true;
+    }
+    return DriveThroughState(port, function);
+}
+
+Status LineControl::DriveThroughState(HANDLE port, DWORD function)
+{
+    DCB dcb = dcb_;
+    switch (function) {
+    case SETRTS:
+    case CLRRTS:
+        dcb.fRtsControl = function == SETRTS ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
+        break;
+    case SETDTR:
+    case CLRDTR:
+        dcb.fDtrControl = function == SETDTR ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
+        break;
+    default:
+        return Status::Plain(E_INVALIDARG);
+    }
+    if (!calls_->SetCommState(port, dcb)) return Win32Failure(L"Cannot set the lines of " + PortName());
+    dcb_ = dcb;
+    return Status::Ok();
 }
 
 Status LineControl::Open()
 {
     const std::wstring path = L"\\\\.\\" + PortName();
-    nj::unique_hfile port(
-        ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    nj::unique_hfile port(calls_->OpenPort(path.c_str()));
     if (!port) {
         const DWORD error = ::GetLastError();
         return Status::Error(HRESULT_FROM_WIN32(error),
@@ -310,7 +342,7 @@ Status LineControl::Open()
     dcb.DCBlength = sizeof(dcb);
     // A name can lead to a device that is no serial port (Wine keeps one for
     // every COM number without a device): it cannot take a DCB.
-    if (!::GetCommState(port.get(), &dcb))
+    if (!calls_->GetCommState(port.get(), dcb))
         return Win32Failure(PortName() + L" could not be opened: it is not a usable serial port");
     dcb.BaudRate = CBR_9600;
     dcb.ByteSize = 8;
@@ -325,9 +357,12 @@ Status LineControl::Open()
     dcb.fInX = FALSE;
     dcb.fDtrControl = DTR_CONTROL_ENABLE;
     dcb.fRtsControl = RTS_CONTROL_ENABLE;
-    if (!::SetCommState(port.get(), &dcb)) return Win32Failure(PortName() + L" could not be configured");
-    if (!::EscapeCommFunction(port.get(), SETRTS) || !::EscapeCommFunction(port.get(), SETDTR))
-        return Win32Failure(L"Cannot set the lines of " + PortName());
+    if (!calls_->SetCommState(port.get(), dcb)) return Win32Failure(PortName() + L" could not be configured");
+    dcb_ = dcb;
+    escape_refused_ = false;
+    for (const DWORD function : {SETRTS, SETDTR}) {
+        if (auto status = Drive(port.get(), function); !status.ok()) return status;
+    }
 
     port_ = std::move(port);
     return Status::Ok();
@@ -338,13 +373,33 @@ void LineControl::Close() noexcept
     if (!port_) return;
     // Leave the cable idle: a wire left pulled would read at the far end as
     // the start of a bit.
-    ::EscapeCommFunction(port_.get(), SETRTS);
-    ::EscapeCommFunction(port_.get(), SETDTR);
+    try {
+        Drive(port_.get(), SETRTS);
+        Drive(port_.get(), SETDTR);
+    } catch (...) {
+        // Only the words of a failure can throw; the port closes all the same.
+    }
     port_.reset();
 }
 
 }  // namespace
 
-HRESULT CreateLineControl(REFIID riid, void** ppv) noexcept { return nj::com::CreateInstance<LineControl>(riid, ppv); }
+HRESULT CreateLineControl(REFIID riid, void** ppv) noexcept
+{
+    try {
+        return CreateLineControl(std::make_shared<SystemCommCalls>(), riid, ppv);
+    }
+    NJ_CATCH_RETURN()
+}
+
+HRESULT CreateLineControl(std::shared_ptr<CommCalls> calls, REFIID riid, void** ppv) noexcept
+{
+    RETURN_HR_IF_NULL(E_POINTER, ppv);
+    *ppv = nullptr;
+    RETURN_HR_IF(E_INVALIDARG, calls == nullptr);
+    auto control = nj::com::Make<LineControl>(std::move(calls));
+    RETURN_HR_IF_NULL(E_OUTOFMEMORY, control.Get());
+    return control->QueryInterface(riid, ppv);
+}
 
 }  // namespace nightjar::serial

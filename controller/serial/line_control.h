@@ -6,6 +6,10 @@
 #include <windows.h>
 #include <oaidl.h>
 
+#include <memory>
+
+#include "comm_calls.h"
+
 namespace nightjar::serial {
 
 enum LineControlDispid : DISPID {
@@ -17,7 +21,9 @@ enum LineControlDispid : DISPID {
     kDispPortOpen = 20,     // put True opens, False closes; get tells whether open
 };
 
-// Creates a line control with no port open.
+// Creates a line control with no port open, making the system's serial calls.
 HRESULT CreateLineControl(REFIID riid, void** ppv) noexcept;
+// The same, making its serial calls through `calls`.
+HRESULT CreateLineControl(std::shared_ptr<CommCalls> calls, REFIID riid, void** ppv) noexcept;
 
 }  // namespace nightjar::serial

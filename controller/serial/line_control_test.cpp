@@ -301,5 +301,109 @@ TEST(DispatchLinesTest, TheLinkRunsOverTheControlAcrossTheCable)
     EXPECT_EQ(received.get(), std::string("\xe9\x01\xff\0", 4));
 }
 
+
+// The system's serial calls, except that EscapeCommFunction is refused as
+// some USB serial drivers refuse it, and SetCommState can be made to fail.
+class RefusingEscape final : public SystemCommCalls {
+public:
+    BOOL EscapeCommFunction(HANDLE, DWORD) noexcept override
+    {
+        ++escapes;
+        ::SetLastError(ERROR_INVALID_FUNCTION);
+        return FALSE;
+    }
+    BOOL SetCommState(HANDLE port, DCB& dcb) noexcept override
+    {
+        if (settings_fail) {
+            ::SetLastError(ERROR_GEN_FAILURE);
+            return FALSE;
+        }
+        return SystemCommCalls::SetCommState(port, dcb);
+    }
+
+    int escapes = 0;
+    bool settings_fail = false;
+};
+
+struct RefusedEscapeTest : LineControlTest {
+    std::shared_ptr<RefusingEscape> calls = std::make_shared<RefusingEscape>();
+    ComPtr<IDispatch> refusing = CreateWith(calls);
+
+    static ComPtr<IDispatch> CreateWith(std::shared_ptr<CommCalls> with)
+    {
+        ComPtr<IDispatch> control;
+        EXPECT_EQ(CreateLineControl(std::move(with), IID_PPV_ARGS(&control)), S_OK);
+        return control;
+    }
+};
+
+TEST_F(RefusedEscapeTest, TheWiresAreDrivenThroughThePortSettings)
+{
+    Open(refusing.Get(), 1);
+    Open(com2.Get(), 2);
+    EXPECT_TRUE(Reads(com2.Get(), kDispWireAInput));
+    EXPECT_TRUE(Reads(com2.Get(), kDispWireBInput));
+
+    ASSERT_EQ(Put(refusing.Get(), kDispWireAOutput, I4(0))->hr, S_OK);
+    EXPECT_FALSE(Reads(com2.Get(), kDispWireAInput));
+    EXPECT_TRUE(Reads(com2.Get(), kDispWireBInput));
+    ASSERT_EQ(Put(refusing.Get(), kDispWireBOutput, Bool(false))->hr, S_OK);
+    EXPECT_FALSE(Reads(com2.Get(), kDispWireBInput));
+    EXPECT_FALSE(Reads(com2.Get(), kDispWireAInput));  // pulling B kept A pulled
+    ASSERT_EQ(Put(refusing.Get(), kDispWireAOutput, I4(2))->hr, S_OK);
+    EXPECT_TRUE(Reads(com2.Get(), kDispWireAInput));
+    EXPECT_FALSE(Reads(com2.Get(), kDispWireBInput));
+
+    // Closing still leaves the cable idle.
+    ASSERT_EQ(Put(refusing.Get(), kDispPortOpen, Bool(false))->hr, S_OK);
+    EXPECT_TRUE(Reads(com2.Get(), kDispWireAInput));
+    EXPECT_TRUE(Reads(com2.Get(), kDispWireBInput));
+    // Once refused, not asked again on every bit.
+    EXPECT_EQ(calls->escapes, 1);
+}
+
+TEST_F(RefusedEscapeTest, TheLinkRunsOverTheSettings)
+{
+    Open(refusing.Get(), 1);
+    Open(com2.Get(), 2);
+    auto received = std::async(std::launch::async, [this] {
+        DispatchLines lines(com2);
+        const auto yield = BoundedYield();
+        link::Xfer xfer(lines, yield);
+        std::string bytes;
+        for (int i = 0; i < 2; ++i) {
+            while (lines.WireBInput() && lines.WireAInput()) yield();
+            bytes += static_cast<char>(xfer.ReceiveByte());
+        }
+        return bytes;
+    });
+    DispatchLines lines(refusing);
+    link::Xfer xfer(lines, BoundedYield());
+    xfer.SendByte(0xA5);
+    xfer.SendByte(0x3C);
+    EXPECT_EQ(received.get(), "\xa5\x3c");
+}
+
+TEST_F(RefusedEscapeTest, SettingsThatFailTooAreReportedNotIgnored)
+{
+    Open(refusing.Get(), 1);
+    Open(com2.Get(), 2);
+    calls->settings_fail = true;
+    EXPECT_TRUE(Raised(*Put(refusing.Get(), kDispWireAOutput, I4(0)), HRESULT_FROM_WIN32(ERROR_GEN_FAILURE),
+                       L"Cannot set the lines of COM1"));
+    EXPECT_TRUE(Reads(com2.Get(), kDispWireAInput));
+    calls->settings_fail = false;
+    ASSERT_EQ(Put(refusing.Get(), kDispWireAOutput, I4(0))->hr, S_OK);  // and the next call works
+    EXPECT_FALSE(Reads(com2.Get(), kDispWireAInput));
+
+    // A port whose lines cannot be driven at all does not open.
+    ASSERT_EQ(Put(refusing.Get(), kDispPortOpen, Bool(false))->hr, S_OK);
+    calls->settings_fail = true;
+    ASSERT_EQ(Put(refusing.Get(), kDispPortNumber, I2(1))->hr, S_OK);
+    EXPECT_TRUE(Raised(*Put(refusing.Get(), kDispPortOpen, Bool(true)), HRESULT_FROM_WIN32(ERROR_GEN_FAILURE),
+                       L"COM1 could not be configured"));
+    EXPECT_FALSE(Reads(refusing.Get(), kDispPortOpen));
+}
+
 }  // namespace
 }  // namespace nightjar::serial

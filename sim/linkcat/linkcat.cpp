@@ -3,9 +3,11 @@
 //   linkcat [OPTIONS] PORT send B1 B2 ...   send bytes given in decimal
 //   linkcat [OPTIONS] PORT sendstr TEXT     send TEXT and its 0 terminator
 //   linkcat [OPTIONS] PORT recv N           receive N bytes, print them in decimal
+//   linkcat [OPTIONS] PORT lines            watch both wires, pull them by key
 //
-// OPTIONS: --timeout SECONDS bounds the whole run; --stats reports on stderr
-// how long the transfer took, from its first bit on (for bench/).
+// OPTIONS, anywhere on the line (and none after "--"): --timeout SECONDS
+// bounds the whole run; --stats reports on stderr how long the transfer
+// took, from its first bit on (for bench/).
 // PORT is 1 to 4. The link runs over the serial line control, exactly as
 // Nightjar drives it. Exit status: 0 done, 1 failed, 2 bad command line,
 // 3 out of time.
@@ -13,6 +15,8 @@
 #include <dispatch_lines.h>
 #include <line_control.h>
 #include <xfer.h>
+
+#include "lines_watch.h"
 
 #include <nj/unique.h>
 
@@ -32,7 +36,7 @@ namespace {
 using nightjar::link::LinkError;
 using nightjar::link::Xfer;
 
-enum class Command { Send, SendString, Receive };
+enum class Command { Send, SendString, Receive, Lines };
 
 struct Options {
     std::optional<ULONGLONG> timeout_ms;
@@ -55,7 +59,8 @@ struct OutOfTime : std::runtime_error {
 constexpr char kUsage[] =
     "usage: linkcat [--timeout SECONDS] [--stats] PORT send B1 B2 ...\n"
     "       linkcat [--timeout SECONDS] [--stats] PORT sendstr TEXT\n"
-    "       linkcat [--timeout SECONDS] [--stats] PORT recv N\n";
+    "       linkcat [--timeout SECONDS] [--stats] PORT recv N\n"
+    "       linkcat [--timeout SECONDS] PORT lines\n";
 
 std::string Narrow(const std::wstring& text)
 {
@@ -76,36 +81,53 @@ unsigned long ParseNumber(const wchar_t* text, unsigned long low, unsigned long 
     return value;
 }
 
+// Options go anywhere; "--" ends them, so that a TEXT may start with "--".
+std::vector<std::wstring> TakeOptions(int argc, wchar_t** argv, Options& options)
+{
+    std::vector<std::wstring> words;
+    bool options_done = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::wstring arg = argv[i];
+        if (options_done || arg.size() < 2 || arg.compare(0, 2, L"--") != 0) {
+            words.push_back(arg);
+        } else if (arg == L"--") {
+            options_done = true;
+        } else if (arg == L"--timeout") {
+            if (i + 1 >= argc) throw UsageError("--timeout needs a number of seconds");
+            options.timeout_ms = 1000ULL * ParseNumber(argv[++i], 1, 86400, "timeout");
+        } else if (arg == L"--stats") {
+            options.stats = true;
+        } else {
+            throw UsageError("unknown option: " + Narrow(arg));
+        }
+    }
+    return words;
+}
+
 Options ParseCommandLine(int argc, wchar_t** argv)
 {
     Options options;
-    int i = 1;
-    for (; i < argc && std::wcsncmp(argv[i], L"--", 2) == 0; ++i) {
-        if (std::wcscmp(argv[i], L"--timeout") == 0) {
-            if (i + 1 >= argc) throw UsageError("--timeout needs a number of seconds");
-            options.timeout_ms = 1000ULL * ParseNumber(argv[++i], 1, 86400, "timeout");
-        } else if (std::wcscmp(argv[i], L"--stats") == 0) {
-            options.stats = true;
-        } else {
-            throw UsageError("unknown option: " + Narrow(argv[i]));
-        }
-    }
-    if (argc - i < 2) throw UsageError("missing PORT or command");
-    options.port = static_cast<short>(ParseNumber(argv[i++], 1, 4, "port"));
-    const std::wstring command = argv[i++];
-    const int rest = argc - i;
+    const std::vector<std::wstring> words = TakeOptions(argc, argv, options);
+    if (words.size() < 2) throw UsageError("missing PORT or command");
+    options.port = static_cast<short>(ParseNumber(words[0].c_str(), 1, 4, "port"));
+    const std::wstring& command = words[1];
+    const size_t rest = words.size() - 2;
     if (command == L"send") {
         if (rest < 1) throw UsageError("send: no bytes given");
         options.command = Command::Send;
-        for (; i < argc; ++i) options.bytes.push_back(static_cast<std::uint8_t>(ParseNumber(argv[i], 0, 255, "byte")));
+        for (size_t i = 2; i < words.size(); ++i)
+            options.bytes.push_back(static_cast<std::uint8_t>(ParseNumber(words[i].c_str(), 0, 255, "byte")));
     } else if (command == L"sendstr") {
         if (rest != 1) throw UsageError("sendstr takes one TEXT");
         options.command = Command::SendString;
-        for (const wchar_t* p = argv[i]; *p; ++p) options.text += static_cast<char16_t>(*p);
+        for (wchar_t ch : words[2]) options.text += static_cast<char16_t>(ch);
     } else if (command == L"recv") {
         if (rest != 1) throw UsageError("recv takes one count");
         options.command = Command::Receive;
-        options.count = ParseNumber(argv[i], 1, 1UL << 20, "count");
+        options.count = ParseNumber(words[2].c_str(), 1, 1UL << 20, "count");
+    } else if (command == L"lines") {
+        if (rest != 0) throw UsageError("lines takes nothing more");
+        options.command = Command::Lines;
     } else {
         throw UsageError("unknown command: " + Narrow(command));
     }
@@ -231,6 +253,7 @@ int Run(const Options& options)
     nightjar::serial::OpenPort(*control.Get(), options.port);
 
     nightjar::serial::DispatchLines lines(control);
+    if (options.command == Command::Lines) return linkcat::WatchLines(lines, options.timeout_ms);
     MessagePump yield(options.timeout_ms);
     Xfer xfer(lines, [&yield] { yield(); });
     yield.WatchStartWait(&xfer.WaitCounter);
@@ -251,6 +274,8 @@ int Run(const Options& options)
     case Command::Receive:
         received = Receive(lines, xfer, yield, options.count, stopwatch);
         bytes = options.count;
+        break;
+    case Command::Lines:
         break;
     }
     stopwatch.Stop();
