@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "nj/unique.h"
-#include "plavox_types.h"
+#include "plavox/plavox.h"
 
 namespace {
 
