@@ -14,11 +14,11 @@ import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-TOP = os.path.abspath(os.path.join(HERE, '..', '..'))
-sys.path.insert(0, os.path.join(TOP, 'scripts'))
+sys.path.insert(0, os.path.join(HERE, '..', '..', 'scripts', 'lib'))
 
-from session import CALCULATOR, KEYS, System, demo  # noqa: E402
-from nightjar_e2e import eventually, expect, run_tests  # noqa: E402
+from njharness import eventually, expect, run_tests  # noqa: E402
+from njharness.session import demo  # noqa: E402
+from njharness.system import CALCULATOR, KEYS, System  # noqa: E402
 
 
 @contextlib.contextmanager
@@ -52,7 +52,7 @@ def test_every_key_reaches_the_player_as_its_command(build):
 def test_a_title_change_in_the_player_reaches_the_calculator_screen(build):
     with started(build) as s:
         before = len(s.calc_lines())
-        s.wine(s.exe('sim', 'plavoxsim', 'plavoxsim.exe'), '--send', '40048')
+        s.player('--send', '40048')
         line = s.wait_calc_line('calc: now playing:', before, 20)
         expect(line is not None, 'the new track never reached the calculator')
         # "N. Artist - Title - Plavox"
