@@ -1,5 +1,5 @@
-"""Where the windows of a session go on a display without a window manager,
-where Wine puts every new window at the top left and nothing can move it."""
+"""Where the windows of a session go: Wine puts every new window without a
+place of its own at the top left, one on top of the other."""
 
 # Nightjar's windows (the chooser, then the main window) keep the top left,
 # where they come up anyway: placed or not, they cover nothing.

@@ -1,7 +1,6 @@
 """The scripted session of `./run --demo` and the interactive one of `./run`."""
 import time
 
-from . import layout
 from .checks import eventually, expect
 from .rig import MAIN
 from .system import System
@@ -14,7 +13,7 @@ def announced(line):
 def demo(build, screenshot=None, windows='unmanaged'):
     with System(build, verbose=True, windows=windows) as s:
         s.start_all()
-        s.arrange()
+        s.arrange_running()
         first = s.wait_calc_line('calc: now playing:', 0, 30)
         expect(first is not None, 'the calculator never showed a track')
 
@@ -70,11 +69,12 @@ def interactive(build):
         s.start_player('--play')
         s.start_nightjar()
         s.arrange()
-        print(f'Windows: {"managed by the window manager" if s.managed else "placed side by side"}.', flush=True)
+        if s.managed:
+            print('A window manager runs: the windows are its to move, stack and switch to.', flush=True)
         print('Pick port 1 in Nightjar\'s chooser. The calculator simulator is on COM2.', flush=True)
         print('Close Nightjar to end the session.', flush=True)
-        if wait_for_main_window(s) and not s.managed:
-            s.place(MAIN, layout.NIGHTJAR_AT)
+        if wait_for_main_window(s):
+            s.arrange_running()
         s.nightjar.wait()
         s.stop_simulators()
     return 0

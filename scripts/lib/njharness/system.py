@@ -104,10 +104,8 @@ class System(Rig):
     # ---- the calculator simulator ----
 
     def start_calculator(self):
-        # A window manager places windows itself.
-        at = [] if self.managed else ['--at', *map(str, layout.CALCULATOR_AT)]
         self.calcsim = self.start(self.exe(*CALCSIM), '--port', str(self.calculator_port), '--log', self.calc_log,
-                                  *at)
+                                  '--at', *map(str, layout.CALCULATOR_AT))
         self.probe('wait', CALCULATOR, '20')
         expect(eventually(lambda: 'ready on' in self.calc_text(), 20), 'the calculator did not open its port')
 
@@ -178,10 +176,9 @@ class System(Rig):
         self.probe('move', title, str(at[0]), str(at[1]), check=False)
 
     def arrange(self):
-        """Side by side, nothing on top of anything, where no window manager
-        does it; a window manager's placement is left alone."""
-        if self.managed:
-            return
+        """Side by side, nothing on top of anything. Wine asks for the top
+        left for every window without a place of its own, and a window
+        manager grants it; a managed window is the user's to move after."""
         self.place(CALCULATOR, layout.CALCULATOR_AT)
         self.place(CHOOSER, layout.NIGHTJAR_AT)
         self.place(MAIN, layout.NIGHTJAR_AT)
@@ -193,9 +190,16 @@ class System(Rig):
         if tray and screen:
             self.place(TRAY, layout.tray_at(screen, tray[2:]))
 
+    def arrange_running(self):
+        """arrange() once Nightjar's main window is up: its tray icon brings
+        Wine's stand-in tray up at the top left, over Nightjar. A desktop
+        with a tray of its own has none."""
+        self.probe('wait', TRAY, '3' if self.managed else '10', check=False)
+        self.arrange()
+
     def screenshot(self, path):
         """The session's windows, checked to cover none of each other where
-        they were placed here."""
+        no window manager has a say."""
         self.arrange()
         time.sleep(1)
         rects = self.rects()
