@@ -14,7 +14,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 die() { echo "window-mode.sh: $*" >&2; exit 1; }
-# shellcheck source=wine-ports.sh
+# shellcheck source=scripts/lib/wine-ports.sh
 . "$here/wine-ports.sh"
 
 key='HKCU\Software\Wine\X11 Driver'

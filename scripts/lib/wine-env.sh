@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # The Wine environment of wine.env for shell scripts. Sourced; defines
 #   nj_wine_env WIN NATIVE        exports every variable of wine.env
 #   nj_wine_value NAME WIN NATIVE prints one of them
