@@ -4,7 +4,6 @@
 # settings the tests rely on). Every Wine test and every build step that runs
 # a Windows program depends on it.
 
-set(NJ_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
 set(NJ_NATIVE_DIR "" CACHE PATH "Native build of this tree (virtual cable library and daemon)")
 
 # The Wine environment is scripts/lib/wine.env, shared with ./run, the
@@ -16,7 +15,9 @@ set(NJ_WINE_ENV "")
 foreach(line IN LISTS nj_wine_lines)
     string(REPLACE "{win}" "${CMAKE_BINARY_DIR}" line "${line}")
     string(REPLACE "{native}" "${NJ_NATIVE_DIR}" line "${line}")
-    if(line MATCHES "^NJ_CABLE_LIB=(.*)$")
+    if(line MATCHES "^WINEPREFIX=(.*)$")
+        set(NJ_WINEPREFIX "${CMAKE_MATCH_1}")
+    elseif(line MATCHES "^NJ_CABLE_LIB=(.*)$")
         set(NJ_CABLE_LIB "${CMAKE_MATCH_1}")
     endif()
     list(APPEND NJ_WINE_ENV "${line}")
@@ -26,7 +27,8 @@ add_custom_command(
     OUTPUT ${NJ_WINEPREFIX}/.nightjar-ready
     COMMAND ${CMAKE_COMMAND} -E env ${NJ_WINE_ENV}
             ${CMAKE_SOURCE_DIR}/tests/wine/init-prefix.sh ${NJ_WINEPREFIX}
-    DEPENDS ${CMAKE_SOURCE_DIR}/tests/wine/init-prefix.sh
+    DEPENDS ${CMAKE_SOURCE_DIR}/tests/wine/init-prefix.sh ${NJ_WINE_ENV_FILE}
+            ${CMAKE_SOURCE_DIR}/scripts/lib/wine-env.sh ${CMAKE_SOURCE_DIR}/scripts/lib/window-mode.sh
     COMMENT "Preparing the Wine prefix"
     VERBATIM)
 add_custom_target(wineprefix ALL DEPENDS ${NJ_WINEPREFIX}/.nightjar-ready)

@@ -39,6 +39,13 @@ class WineEnvironment(unittest.TestCase):
         self.assertEqual(wine_env('/b/win', {'NJ_NATIVE_DIR': '/n'})['NJ_CABLE_LIB'],
                          '/n/sim/vcable/$LIB/libnjcable.so')
 
+    @unittest.skipUnless(os.environ.get('NJ_WINE_TEST_ENV'), 'run by ctest, with the environment of a Wine test')
+    def test_cmake_gives_the_tests_the_same_values(self):
+        win = os.path.dirname(os.environ['WINEPREFIX'])
+        want = wine_values(win, os.environ['NJ_NATIVE_DIR'])
+        self.assertEqual({k: os.environ.get(k) for k in want}, want)
+        self.assertEqual(os.environ['LD_PRELOAD'], want['NJ_CABLE_LIB'])
+
     def test_shell_exports_values_as_they_stand(self):
         script = f'. {LIB}/wine-env.sh && nj_wine_env /b/win /b/native && echo "$NJ_CABLE_LIB|$WINEDEBUG"'
         out = subprocess.run(['bash', '-c', script], capture_output=True, text=True, check=True).stdout

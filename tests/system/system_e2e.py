@@ -16,7 +16,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, '..', '..', 'scripts', 'lib'))
 
-from njharness import eventually, expect, run_tests  # noqa: E402
+from njharness import eventually, expect, run_tests, wine_env  # noqa: E402
 from njharness.session import demo  # noqa: E402
 from njharness.system import CALCULATOR, KEYS, System  # noqa: E402
 
@@ -77,7 +77,7 @@ def test_closing_nightjar_ends_it_and_leaves_nothing_running(build):
         s.stop_simulators()
         expect(s.calcsim.returncode == 0, f'the calculator ended with {s.calcsim.returncode}')
     # After the rig: nothing of this prefix is left.
-    prefix = os.path.join(build, 'wineprefix')
+    prefix = wine_env(build)['WINEPREFIX']
     left = subprocess.run(['pgrep', '-af', 'Nightjar.exe|calcsim.exe|plavoxsim.exe|wineserver'],
                           capture_output=True, text=True).stdout
     ours = [line for line in left.splitlines() if build in line or prefix_of(line.split()[0]) == prefix]
