@@ -16,7 +16,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, '..', '..', 'scripts', 'lib'))
 
-from njharness import eventually, expect, run_tests, wine_env  # noqa: E402
+from njharness import eventually, expect, run_tests, track_of, wine_env  # noqa: E402
 from njharness.session import demo  # noqa: E402
 from njharness.system import CALCULATOR, KEYS, System  # noqa: E402
 
@@ -56,7 +56,7 @@ def test_a_title_change_in_the_player_reaches_the_calculator_screen(build):
         line = s.wait_calc_line('calc: now playing:', before, 20)
         expect(line is not None, 'the new track never reached the calculator')
         # "N. Artist - Title - Plavox"
-        artist, title = s.player_title().split('. ', 1)[1].rsplit(' - Plavox', 1)[0].split(' - ', 1)
+        artist, title = track_of(s.player_title())
         expect(line == f'calc: now playing: {artist} - {title}', f'the calculator logged {line!r}')
         lcd = s.probe('children', CALCULATOR)
         expect(artist in lcd and title in lcd, f'the screen does not show the track: {lcd!r}')

@@ -28,6 +28,12 @@ def announcement(artist, title):
     return list(artist.encode('cp1252') + b'\0' + title.encode('cp1252') + b'\0' + b'\2')
 
 
+def track_of(title):
+    """Artist and title from the player's window title, "N. Artist - Title - Plavox"."""
+    artist, song = title.split('. ', 1)[1].rsplit(' - Plavox', 1)[0].split(' - ', 1)
+    return artist.strip(), song.strip()
+
+
 # The player simulator starts on this track.
 FIRST = announcement('The Lantern Moths', 'Cold Harbour')
 
@@ -131,6 +137,9 @@ class Rig:
     def player(self, *args, check=True):
         """plavoxsim's helper verbs (--send, --ask, --close) on the running player."""
         return self.wine(self.exe(*PLAYER), *args, check=check)
+
+    def player_title(self):
+        return self.probe('title-of', PLAYER_CLASS)
 
     def player_commands(self):
         """The player's log without Plavox's polling."""

@@ -7,7 +7,7 @@ import time
 
 from . import layout
 from .checks import Failure, eventually, expect
-from .rig import CHOOSER, MAIN, PLAYER_CLASS, Rig, is_polling
+from .rig import CHOOSER, MAIN, Rig, is_polling
 from .wine import CALCSIM
 
 CALCULATOR = 'Calculator'
@@ -136,9 +136,6 @@ class System(Rig):
 
     def commands_since(self, count):
         return [c for c in self.player_commands()[count:] if c.startswith('WM_COMMAND')]
-
-    def player_title(self):
-        return self.probe('title-of', PLAYER_CLASS)
 
     def start_all(self):
         self.start_calculator()
