@@ -37,6 +37,9 @@ def main():
     except (Failure, subprocess.SubprocessError, OSError) as e:
         print(f'session failed: {e}', flush=True)
         return 1
+    except KeyboardInterrupt:
+        print('session interrupted; everything it started has been stopped', flush=True)
+        return 130
 
 
 if __name__ == '__main__':

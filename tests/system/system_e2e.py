@@ -11,6 +11,7 @@ import contextlib
 import os
 import subprocess
 import sys
+import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -96,7 +97,11 @@ def prefix_of(pid):
 
 
 def test_the_scripted_session_behaves(build):
-    expect(demo(build) == 0, 'the scripted session failed')
+    # With a screenshot: the windows are placed and checked to cover none of each other.
+    with tempfile.TemporaryDirectory(prefix='nj-system-') as folder:
+        shot = os.path.join(folder, 'system.png')
+        expect(demo(build, shot) == 0, 'the scripted session failed')
+        expect(os.path.getsize(shot) > 0, 'no screenshot')
 
 
 def main():

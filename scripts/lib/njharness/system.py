@@ -200,6 +200,7 @@ class System(Rig):
         self.arrange()
         time.sleep(1)
         rects = self.rects()
+        expect(len({CALCULATOR, MAIN, self.player_title()} & rects.keys()) == 3, f'windows missing: {rects}')
         if not self.managed:
             overlapping = layout.covered(rects)
             expect(not overlapping, f'windows cover each other: {overlapping} ({rects})')
