@@ -44,8 +44,10 @@ endif()
 # Whatever ./run on a desktop left behind, the tests get the windows they are
 # written for: unmanaged, as on a display without a window manager.
 add_test(NAME wine.window-mode COMMAND ${CMAKE_SOURCE_DIR}/scripts/lib/window-mode.sh unmanaged)
+# With the preload library like every Wine test: the wineserver it starts may
+# serve the next one.
 set_tests_properties(wine.window-mode PROPERTIES
-    ENVIRONMENT "${NJ_WINE_ENV}"
+    ENVIRONMENT "${NJ_WINE_ENV};${NJ_WINE_TEST_PRELOAD}"
     FIXTURES_SETUP nj_wine_windows
     RUN_SERIAL TRUE
     LABELS wine)
