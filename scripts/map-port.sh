@@ -18,7 +18,11 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${NJ_BUILD:-$top/build}
-export WINEPREFIX=${WINEPREFIX:-$build/win/wineprefix} WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+prefix=${WINEPREFIX:-}
+# shellcheck source=lib/wine-env.sh
+. "$top/scripts/lib/wine-env.sh"
+nj_wine_env "$build/win" "$build/native"
+export WINEPREFIX=${prefix:-$WINEPREFIX}
 unset LD_PRELOAD NJ_CABLE_STATE
 
 die() { echo "map-port.sh: $*" >&2; exit 1; }

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shell functions for mapping COM ports of the Wine prefix in $WINEPREFIX.
 # Sourced by sim/vcable/cable.sh and scripts/map-port.sh; the caller defines
 # die().

@@ -23,9 +23,12 @@ here=$(cd "$(dirname "$0")" && pwd)
 native=${NJ_NATIVE_DIR:-$here/../../build/native}
 native=$(cd "$native" && pwd)
 njcable=$native/sim/vcable/njcable
-preload="$native/sim/vcable/\$LIB/libnjcable.so"
 
 die() { echo "cable.sh: $*" >&2; exit 1; }
+
+# shellcheck source=../../scripts/lib/wine-env.sh
+. "$here/../../scripts/lib/wine-env.sh"
+preload=$(nj_wine_value NJ_CABLE_LIB "" "$native")
 
 # shellcheck source=../../scripts/lib/wine-ports.sh
 . "$here/../../scripts/lib/wine-ports.sh"

@@ -11,14 +11,15 @@ import contextlib
 import os
 import subprocess
 import sys
+import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-TOP = os.path.abspath(os.path.join(HERE, '..', '..'))
-sys.path.insert(0, os.path.join(TOP, 'scripts'))
+sys.path.insert(0, os.path.join(HERE, '..', '..', 'scripts', 'lib'))
 
-from session import CALCULATOR, KEYS, System, demo  # noqa: E402
-from nightjar_e2e import eventually, expect, run_tests  # noqa: E402
+from njharness import eventually, expect, run_tests, track_of, wine_env  # noqa: E402
+from njharness.session import demo  # noqa: E402
+from njharness.system import CALCULATOR, KEYS, System  # noqa: E402
 
 
 @contextlib.contextmanager
@@ -52,11 +53,11 @@ def test_every_key_reaches_the_player_as_its_command(build):
 def test_a_title_change_in_the_player_reaches_the_calculator_screen(build):
     with started(build) as s:
         before = len(s.calc_lines())
-        s.wine(s.exe('sim', 'plavoxsim', 'plavoxsim.exe'), '--send', '40048')
+        s.player('--send', '40048')
         line = s.wait_calc_line('calc: now playing:', before, 20)
         expect(line is not None, 'the new track never reached the calculator')
         # "N. Artist - Title - Plavox"
-        artist, title = s.player_title().split('. ', 1)[1].rsplit(' - Plavox', 1)[0].split(' - ', 1)
+        artist, title = track_of(s.player_title())
         expect(line == f'calc: now playing: {artist} - {title}', f'the calculator logged {line!r}')
         lcd = s.probe('children', CALCULATOR)
         expect(artist in lcd and title in lcd, f'the screen does not show the track: {lcd!r}')
@@ -77,7 +78,7 @@ def test_closing_nightjar_ends_it_and_leaves_nothing_running(build):
         s.stop_simulators()
         expect(s.calcsim.returncode == 0, f'the calculator ended with {s.calcsim.returncode}')
     # After the rig: nothing of this prefix is left.
-    prefix = os.path.join(build, 'wineprefix')
+    prefix = wine_env(build)['WINEPREFIX']
     left = subprocess.run(['pgrep', '-af', 'Nightjar.exe|calcsim.exe|plavoxsim.exe|wineserver'],
                           capture_output=True, text=True).stdout
     ours = [line for line in left.splitlines() if build in line or prefix_of(line.split()[0]) == prefix]
@@ -96,7 +97,11 @@ def prefix_of(pid):
 
 
 def test_the_scripted_session_behaves(build):
-    expect(demo(build) == 0, 'the scripted session failed')
+    # With a screenshot: the windows are placed and checked to cover none of each other.
+    with tempfile.TemporaryDirectory(prefix='nj-system-') as folder:
+        shot = os.path.join(folder, 'system.png')
+        expect(demo(build, shot) == 0, 'the scripted session failed')
+        expect(os.path.getsize(shot) > 0, 'no screenshot')
 
 
 def main():

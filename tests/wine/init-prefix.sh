@@ -2,15 +2,19 @@
 # Creates a Wine prefix for this build and sets what the programs and tests
 # rely on. Usage: init-prefix.sh PREFIX
 set -euo pipefail
-prefix=$1
-export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win32
+lib=$(cd "$(dirname "$0")/../../scripts/lib" && pwd)
+prefix=$(realpath -m "$1")
+# shellcheck source=../../scripts/lib/wine-env.sh
+. "$lib/wine-env.sh"
+nj_wine_env "$(dirname "$prefix")" ""
+export WINEPREFIX=$prefix
 mkdir -p "$prefix"
 rm -f "$prefix/.nightjar-ready"
 wineboot --init >/dev/null 2>&1 || true
 
-# Without a window manager Wine waits on every hide or destroy of a managed
-# window; unmanaged windows need no such wait.
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+# The tests run without a window manager (./run sets its own mode and puts
+# this one back).
+"$lib/window-mode.sh" unmanaged >/dev/null
 # No COM port may reach a real serial device: at every session start Wine
 # maps each /dev/ttyS* that exists to the first COM number the registry does
 # not name, so every number it reads (1 to 255) is named, with no device.
