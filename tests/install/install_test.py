@@ -24,8 +24,8 @@ import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 TOP = os.path.abspath(os.path.join(HERE, '..', '..'))
-sys.path.insert(0, os.path.join(TOP, 'tests', 'app'))
-from nightjar_e2e import Rig  # noqa: E402  the whole-program harness
+sys.path.insert(0, os.path.join(TOP, 'scripts', 'lib'))
+from njharness import Failure, NIGHTJAR, PLAVOX, Rig, eventually, expect, wine_env  # noqa: E402
 
 SHIPPED = ('Nightjar.exe', 'Plavox.ocx', 'README.txt')
 INSTALLED = SHIPPED + ('Uninstall.exe',)
@@ -36,21 +36,12 @@ OUR_TEXT = ('Quillon', 'Plavox.ocx', 'Uninstall\\\\Nightjar')
 GUID = re.compile(r'\{[0-9A-Fa-f-]{36}\}')
 
 
-class Failure(Exception):
-    pass
-
-
-def expect(cond, what):
-    if not cond:
-        raise Failure(what)
-
-
 class Prefix:
-    def __init__(self, path):
+    def __init__(self, build, path):
         self.path = path
         # No menu entries on this machine's desktop for the shortcut made in the prefix.
-        self.env = dict(os.environ, WINEPREFIX=path, WINEDEBUG='-all',
-                        WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d', WINEARCH='win32')
+        self.env = dict(wine_env(build), WINEPREFIX=path)
+        self.env['WINEDLLOVERRIDES'] += ';winemenubuilder.exe=d'
 
     def create(self):
         shutil.rmtree(self.path, ignore_errors=True)
@@ -141,20 +132,12 @@ class InstalledRig(Rig):
         self.folder = folder
 
     def exe(self, *parts):
-        if parts == ('controller', 'app', 'Nightjar.exe'):
+        if parts == NIGHTJAR:
             return self.folder + r'\Nightjar.exe'
-        if parts == ('playerctl', 'Plavox.ocx'):
+        if parts == PLAVOX:
             return self.folder + r'\Plavox.ocx'  # registered again where it is: no change
         return super().exe(*parts)
 
-
-def eventually(fn, seconds=10):
-    deadline = time.time() + seconds
-    while not fn():
-        if time.time() > deadline:
-            return False
-        time.sleep(0.2)
-    return True
 
 
 def run_a_session(build, prefix, folder):
@@ -186,7 +169,7 @@ def main():
     build, setup, archive = (os.path.abspath(a) for a in sys.argv[1:4])
     subprocess.run(['cmake', '--build', build, '--target', 'dist'], check=True, stdout=subprocess.DEVNULL,
                    timeout=300)
-    prefix = Prefix(os.path.join(build, 'tests', 'install', 'prefix'))
+    prefix = Prefix(build, os.path.join(build, 'tests', 'install', 'prefix'))
     prefix.create()
 
     expect(prefix.run(setup, '/S', '/ALLUSERS') == 0, 'the all-users install failed')
