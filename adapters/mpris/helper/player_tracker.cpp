@@ -13,13 +13,18 @@ using mpris_bridge::PlayState;
 
 int64_t NowMs() { return g_get_monotonic_time() / 1000; }
 
-PlayState FromPlayerctl(PlayerctlPlaybackStatus status)
+PlayState StateOf(GDBusProxy* proxy)
 {
-    switch (status) {
-    case PLAYERCTL_PLAYBACK_STATUS_PLAYING: return PlayState::Playing;
-    case PLAYERCTL_PLAYBACK_STATUS_PAUSED: return PlayState::Paused;
-    default: return PlayState::Stopped;
-    }
+    gvariant_ptr status(g_dbus_proxy_get_cached_property(proxy, "PlaybackStatus"));
+    if (!status || !g_variant_is_of_type(status.get(), G_VARIANT_TYPE_STRING)) return PlayState::Stopped;
+    const std::string_view text = g_variant_get_string(status.get(), nullptr);
+    return text == "Playing" ? PlayState::Playing : text == "Paused" ? PlayState::Paused : PlayState::Stopped;
+}
+
+bool Mentions(GVariant* changed, const char* property)
+{
+    gvariant_ptr value(g_variant_lookup_value(changed, property, nullptr));
+    return value != nullptr;
 }
 
 template <typename Callback>
@@ -44,9 +49,11 @@ struct PlayerTracker::Tracked {
     PlayerTracker* owner = nullptr;
     mpris_bridge::Candidate candidate;
     gobject_ptr<PlayerctlPlayer> player;
+    // Status, metadata, rate and the Can* flags all come from this one
+    // property cache, so a command is planned on the state the bridge shows.
+    gobject_ptr<GDBusProxy> proxy;
     PlayState state = PlayState::Stopped;
-    unique_signal status_signal;
-    unique_signal metadata_signal;
+    unique_signal proxy_changed;
     unique_signal seeked_signal;
 };
 
@@ -126,14 +133,13 @@ void PlayerTracker::Add(PlayerctlPlayerName* name)
     tracked->owner = this;
     tracked->candidate = candidate;
     tracked->player = std::move(player);
-    PlayerctlPlaybackStatus status = PLAYERCTL_PLAYBACK_STATUS_STOPPED;
-    g_object_get(tracked->player.get(), "playback-status", &status, nullptr);
-    tracked->state = FromPlayerctl(status);
+    tracked->proxy = MakeProxy(bus_, "org.mpris.MediaPlayer2." + candidate.instance, kPlayerInterface);
+    if (!tracked->proxy) return;
+    tracked->state = StateOf(tracked->proxy.get());
     tracked->candidate.playing = tracked->state == PlayState::Playing;
     if (tracked->candidate.playing) tracked->candidate.last_playing = NowMs();
-    tracked->status_signal =
-        Connect(tracked->player.get(), "playback-status", &PlayerTracker::OnPlaybackStatus, tracked.get());
-    tracked->metadata_signal = Connect(tracked->player.get(), "metadata", &PlayerTracker::OnMetadata, tracked.get());
+    tracked->proxy_changed =
+        Connect(tracked->proxy.get(), "g-properties-changed", &PlayerTracker::OnProxyChanged, tracked.get());
     tracked->seeked_signal = Connect(tracked->player.get(), "seeked", &PlayerTracker::OnSeeked, tracked.get());
     Log("player found: " + candidate.instance);
     players_.push_back(std::move(tracked));
@@ -157,8 +163,6 @@ void PlayerTracker::Follow(Tracked* tracked)
 {
     if (position_read_) g_cancellable_cancel(position_read_.get());
     position_read_.reset();
-    proxy_changed_.reset();
-    player_proxy_.reset();
     root_proxy_.reset();
     track_list_proxy_.reset();
     followed_ = tracked;
@@ -169,12 +173,8 @@ void PlayerTracker::Follow(Tracked* tracked)
     if (tracked) {
         bus_name_ = "org.mpris.MediaPlayer2." + tracked->candidate.instance;
         Log("following " + tracked->candidate.instance);
-        player_proxy_ = MakeProxy(bus_, bus_name_, kPlayerInterface);
         root_proxy_ = MakeProxy(bus_, bus_name_, kRootInterface);
         track_list_proxy_ = MakeProxy(bus_, bus_name_, "org.mpris.MediaPlayer2.TrackList");
-        if (player_proxy_) {
-            proxy_changed_ = Connect(player_proxy_.get(), "g-properties-changed", &PlayerTracker::OnProxyChanged, this);
-        }
         ReadTrack();
         Rebase(0);
         ReadPosition();
@@ -184,30 +184,27 @@ void PlayerTracker::Follow(Tracked* tracked)
     if (changed_) changed_();
 }
 
-void PlayerTracker::OnPlaybackStatus(PlayerctlPlayer*, PlayerctlPlaybackStatus status, gpointer data)
+void PlayerTracker::OnProxyChanged(GDBusProxy*, GVariant* changed, GStrv, gpointer data)
 {
     auto* tracked = static_cast<Tracked*>(data);
     PlayerTracker* self = tracked->owner;
-    tracked->state = FromPlayerctl(status);
-    tracked->candidate.playing = tracked->state == PlayState::Playing;
-    if (tracked->candidate.playing) tracked->candidate.last_playing = NowMs();
-    if (tracked == self->followed_) {
-        self->Rebase(std::nullopt);
-        self->ReadPosition();
-        if (self->changed_) self->changed_();
+    const bool status = Mentions(changed, "PlaybackStatus");
+    if (status) {
+        tracked->state = StateOf(tracked->proxy.get());
+        tracked->candidate.playing = tracked->state == PlayState::Playing;
+        if (tracked->candidate.playing) tracked->candidate.last_playing = NowMs();
     }
-    self->Reconsider();
-}
-
-void PlayerTracker::OnMetadata(PlayerctlPlayer*, GVariant*, gpointer data)
-{
-    auto* tracked = static_cast<Tracked*>(data);
-    PlayerTracker* self = tracked->owner;
-    if (tracked != self->followed_) return;
-    self->ReadTrack();
-    self->Rebase(std::nullopt);
-    self->ReadPosition();
-    if (self->changed_) self->changed_();
+    if (tracked == self->followed_) {
+        const bool track = Mentions(changed, "Metadata");
+        if (track) self->ReadTrack();
+        // The rate changes how fast the position runs.
+        if (status || track || Mentions(changed, "Rate")) {
+            self->Rebase(std::nullopt);
+            if (status || track) self->ReadPosition();
+            if (self->changed_) self->changed_();
+        }
+    }
+    if (status) self->Reconsider();
 }
 
 void PlayerTracker::OnSeeked(PlayerctlPlayer*, gint64 position_us, gpointer data)
@@ -219,21 +216,9 @@ void PlayerTracker::OnSeeked(PlayerctlPlayer*, gint64 position_us, gpointer data
     if (self->changed_) self->changed_();
 }
 
-void PlayerTracker::OnProxyChanged(GDBusProxy*, GVariant* changed, GStrv, gpointer data)
-{
-    auto* self = static_cast<PlayerTracker*>(data);
-    // Rate changes how fast the position runs; the rest comes through libplayerctl.
-    gvariant_ptr rate(g_variant_lookup_value(changed, "Rate", nullptr));
-    if (!rate) return;
-    self->Rebase(std::nullopt);
-    if (self->changed_) self->changed_();
-}
-
 void PlayerTracker::ReadTrack()
 {
-    GVariant* raw = nullptr;
-    g_object_get(followed_->player.get(), "metadata", &raw, nullptr);
-    gvariant_ptr metadata(raw);
+    gvariant_ptr metadata = CachedProperty(followed_->proxy.get(), "Metadata");
     TrackInfo info = ReadTrackInfo(metadata.get());
     if (track_list_proxy_ && !info.track_id.empty()) {
         if (gvariant_ptr tracks = CachedProperty(track_list_proxy_.get(), "Tracks");
@@ -261,7 +246,7 @@ void PlayerTracker::Rebase(std::optional<int64_t> position_ms)
     status.position_ms = position_ms.value_or(position_.PositionMsAt(now));
     if (status.state == PlayState::Stopped && !position_ms) status.position_ms = 0;
     status.rate_per_mille = 1000;
-    if (gvariant_ptr rate = player_proxy_ ? CachedProperty(player_proxy_.get(), "Rate") : nullptr;
+    if (gvariant_ptr rate = followed_ ? CachedProperty(followed_->proxy.get(), "Rate") : nullptr;
         rate && g_variant_is_of_type(rate.get(), G_VARIANT_TYPE_DOUBLE)) {
         const double value = g_variant_get_double(rate.get());
         if (std::isfinite(value) && value >= 0 && value <= 1000) {
@@ -314,8 +299,8 @@ gvariant_ptr PlayerTracker::CachedProperty(GDBusProxy* proxy, const char* name) 
 
 bool PlayerTracker::CachedFlag(const char* name) const
 {
-    if (!player_proxy_) return false;
-    gvariant_ptr value = CachedProperty(player_proxy_.get(), name);
+    if (!followed_) return false;
+    gvariant_ptr value = CachedProperty(followed_->proxy.get(), name);
     return value && g_variant_is_of_type(value.get(), G_VARIANT_TYPE_BOOLEAN) && g_variant_get_boolean(value.get());
 }
 
@@ -330,10 +315,10 @@ mpris_bridge::PlayerFacts PlayerTracker::Facts() const
     facts.can_seek = CachedFlag("CanSeek");
     facts.can_go_next = CachedFlag("CanGoNext");
     facts.can_go_previous = CachedFlag("CanGoPrevious");
-    if (player_proxy_) {
-        gvariant_ptr volume = CachedProperty(player_proxy_.get(), "Volume");
+    {
+        gvariant_ptr volume = CachedProperty(followed_->proxy.get(), "Volume");
         facts.has_volume = volume && g_variant_is_of_type(volume.get(), G_VARIANT_TYPE_DOUBLE);
-        gvariant_ptr shuffle = CachedProperty(player_proxy_.get(), "Shuffle");
+        gvariant_ptr shuffle = CachedProperty(followed_->proxy.get(), "Shuffle");
         facts.has_shuffle = shuffle && g_variant_is_of_type(shuffle.get(), G_VARIANT_TYPE_BOOLEAN);
         facts.shuffle = facts.has_shuffle && g_variant_get_boolean(shuffle.get());
     }
@@ -347,8 +332,8 @@ mpris_bridge::PlayerFacts PlayerTracker::Facts() const
 
 double PlayerTracker::Volume() const
 {
-    if (!player_proxy_) return 1.0;
-    gvariant_ptr volume = CachedProperty(player_proxy_.get(), "Volume");
+    if (!followed_) return 1.0;
+    gvariant_ptr volume = CachedProperty(followed_->proxy.get(), "Volume");
     if (!volume || !g_variant_is_of_type(volume.get(), G_VARIANT_TYPE_DOUBLE)) return 1.0;
     return g_variant_get_double(volume.get());
 }

@@ -1,7 +1,7 @@
-// The players on the session bus, found and watched through libplayerctl,
-// and the one the bridge follows with its track and status. D-Bus proxies
-// of the followed player give what libplayerctl does not carry (playback
-// rate, CanQuit, the track list) and are where commands go.
+// The players on the session bus, found through libplayerctl's player
+// manager, and the one the bridge follows with its track and status. A
+// D-Bus proxy per player watches its status and metadata; for the followed
+// one, further proxies give CanQuit and the track list.
 #pragma once
 
 #include <gio/gio.h>
@@ -49,10 +49,8 @@ private:
 
     static void OnNameAppeared(PlayerctlPlayerManager*, PlayerctlPlayerName* name, gpointer self);
     static void OnNameVanished(PlayerctlPlayerManager*, PlayerctlPlayerName* name, gpointer self);
-    static void OnPlaybackStatus(PlayerctlPlayer*, PlayerctlPlaybackStatus status, gpointer tracked);
-    static void OnMetadata(PlayerctlPlayer*, GVariant* metadata, gpointer tracked);
     static void OnSeeked(PlayerctlPlayer*, gint64 position_us, gpointer tracked);
-    static void OnProxyChanged(GDBusProxy*, GVariant*, GStrv, gpointer self);
+    static void OnProxyChanged(GDBusProxy*, GVariant* changed, GStrv, gpointer tracked);
     static void OnPositionRead(GObject* bus, GAsyncResult* result, gpointer self);
 
     void Add(PlayerctlPlayerName* name);
@@ -76,10 +74,8 @@ private:
 
     Tracked* followed_ = nullptr;
     std::string bus_name_;
-    gobject_ptr<GDBusProxy> player_proxy_;
     gobject_ptr<GDBusProxy> root_proxy_;
     gobject_ptr<GDBusProxy> track_list_proxy_;
-    unique_signal proxy_changed_;
     gobject_ptr<GCancellable> position_read_;
     std::string window_title_;
     mpris_bridge::Status track_figures_;  // length, frequency, bit rate of the track

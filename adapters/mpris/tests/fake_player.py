@@ -17,6 +17,7 @@ Next and Previous.
 """
 import argparse
 import json
+import os
 import sys
 import time
 
@@ -215,33 +216,51 @@ class FakePlayer(dbus.service.Object):
         pass
 
 
-def on_command(source, condition, player):
-    line = sys.stdin.readline()
-    if not line:
-        loop.quit()
-        return False
-    try:
-        command = json.loads(line)
-    except ValueError:
-        print(f'fake_player: not JSON: {line!r}', file=sys.stderr)
+class Commands:
+    """Lines from standard input, read straight from the descriptor: a
+    buffered reader would keep a second line that came with the first
+    where the main loop cannot see it."""
+
+    def __init__(self, player):
+        self.player = player
+        self.pending = b''
+
+    def on_input(self, fd, condition):
+        data = os.read(fd, 65536)
+        if not data:
+            loop.quit()
+            return False
+        self.pending += data
+        while b'\n' in self.pending:
+            line, self.pending = self.pending.split(b'\n', 1)
+            if not self.run(line.decode()):
+                return False
         return True
-    if 'metadata' in command:
-        player.meta = to_dbus_metadata(command['metadata'], 100 + player.index)
-        player.set_position(0)
-        player.changed(Metadata=player.meta)
-    if 'status' in command:
-        player.set_status(command['status'])
-    if 'position' in command:
-        player.set_position(int(command['position']))
-        player.Seeked(dbus.Int64(player.position()))
-    if 'rename' in command:
-        player.bus.release_name(f'{ROOT}.{player.name}')
-        del player.bus_name
-        player.take_name(command['rename'])
-    if command.get('quit'):
-        loop.quit()
-        return False
-    return True
+
+    def run(self, line):
+        player = self.player
+        try:
+            command = json.loads(line)
+        except ValueError:
+            print(f'fake_player: not JSON: {line!r}', file=sys.stderr)
+            return True
+        if 'metadata' in command:
+            player.meta = to_dbus_metadata(command['metadata'], 100 + player.index)
+            player.set_position(0)
+            player.changed(Metadata=player.meta)
+        if 'status' in command:
+            player.set_status(command['status'])
+        if 'position' in command:
+            player.set_position(int(command['position']))
+            player.Seeked(dbus.Int64(player.position()))
+        if 'rename' in command:
+            player.bus.release_name(f'{ROOT}.{player.name}')
+            del player.bus_name
+            player.take_name(command['rename'])
+        if command.get('quit'):
+            loop.quit()
+            return False
+        return True
 
 
 def main():
@@ -257,7 +276,7 @@ def main():
     DBusGMainLoop(set_as_default=True)
     loop = GLib.MainLoop()
     player = FakePlayer(dbus.SessionBus(), args.name, args.log, tracks, not args.no_quit, not args.no_next)
-    GLib.io_add_watch(sys.stdin, GLib.IO_IN | GLib.IO_HUP, on_command, player)
+    GLib.io_add_watch(sys.stdin.fileno(), GLib.IO_IN | GLib.IO_HUP, Commands(player).on_input)
     print('ready', flush=True)
     loop.run()
 

@@ -26,6 +26,7 @@ def read_line(stream, seconds):
 class PrivateBus:
     def __init__(self):
         self.proc = subprocess.Popen(['dbus-daemon', '--session', '--nofork', '--print-address=1'],
+                                     stderr=subprocess.DEVNULL,
                                      stdout=subprocess.PIPE, text=True)
         self.address = read_line(self.proc.stdout, 10)
         if not self.address:
