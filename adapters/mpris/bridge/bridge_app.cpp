@@ -63,6 +63,7 @@ void BridgeApp::OnLinkMessage(const Message& message)
     } else if (const auto* track = std::get_if<TrackTitle>(&message)) {
         title_ = FromUtf8(track->title);
         player_.SetTitle(title_);
+        TraceEvent("title");
     } else if (const auto* status = std::get_if<StatusLine>(&message)) {
         cache_.Apply(status->status, static_cast<int64_t>(::GetTickCount64()));
         if (player_.IsOpen()) ::InvalidateRect(player_.Handle(), nullptr, TRUE);

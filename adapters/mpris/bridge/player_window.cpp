@@ -1,13 +1,33 @@
 #include "player_window.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace mpris_bridge {
 namespace {
 
 int64_t Now() noexcept { return static_cast<int64_t>(::GetTickCount64()); }
 
+bool Tracing() noexcept
+{
+    static const bool tracing = std::getenv("NJ_MPRIS_TRACE") != nullptr;
+    return tracing;
+}
+
 }  // namespace
+
+void TraceEvent(const char* what) noexcept
+{
+    if (!Tracing()) return;
+    // Wine's clock here is the Unix real-time clock, as the cable's trace.
+    FILETIME now;
+    ::GetSystemTimePreciseAsFileTime(&now);
+    const int64_t ticks = (int64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime;  // 100 ns since 1601
+    const int64_t us = (ticks - 116444736000000000) / 10;
+    std::fprintf(stderr, "nj-mpris-bridge: %s @%lld.%06lld\n", what, static_cast<long long>(us / 1000000),
+                 static_cast<long long>(us % 1000000));
+    std::fflush(stderr);
+}
 
 HRESULT PlayerWindow::Open(const std::wstring& title) noexcept
 {
@@ -59,6 +79,8 @@ LRESULT PlayerWindow::OnRequest(WPARAM wparam, LPARAM lparam) noexcept
     const auto request = static_cast<uint32_t>(lparam);
     if (request == kClearPlaylistRequest) {
         std::fprintf(stderr, "nj-mpris-bridge: clear playlist does nothing: MPRIS has no such call\n");
+    } else if (request == kTrackFormatRequest && wparam == 1) {
+        TraceEvent("bit-rate query");
     }
     return cache_.Answer(static_cast<uint32_t>(wparam), request, Now());
 }

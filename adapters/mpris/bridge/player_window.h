@@ -15,6 +15,11 @@
 
 namespace mpris_bridge {
 
+// With NJ_MPRIS_TRACE set, a line on standard error with the Unix time for
+// each title change and each bit-rate query (Plavox asks for it right after
+// it has read a new title), so the wait for Plavox's tick can be measured.
+void TraceEvent(const char* what) noexcept;
+
 class PlayerWindow : public nj::Window<PlayerWindow> {
 public:
     static constexpr wchar_t kClassName[] = L"Plavox v1.x";

@@ -5,7 +5,8 @@
 
 Owns org.mpris.MediaPlayer2.NAME. Every method call and property write
 that reaches it is appended to CALL_LOG as one JSON object per line with
-its arrival time (time.time()). Standard input takes JSON commands, one a
+its arrival time (time.time()); so is each metadata change made on command
+(as an "event"). Standard input takes JSON commands, one a
 line:
     {"metadata": {...}}     replace the current track's metadata
     {"status": "Playing"}   change the playback status
@@ -90,6 +91,9 @@ class FakePlayer(dbus.service.Object):
         self.log.write(json.dumps({'t': time.time(), 'player': self.name, 'call': call,
                                    'args': [a if isinstance(a, (int, float, str, bool)) else str(a)
                                             for a in args]}) + '\n')
+
+    def record_event(self, event):
+        self.log.write(json.dumps({'t': time.time(), 'player': self.name, 'event': event}) + '\n')
 
     def position(self):
         if self.status == 'Playing':
@@ -248,6 +252,7 @@ class Commands:
             player.meta = to_dbus_metadata(command['metadata'], 100 + player.index)
             player.set_position(0)
             player.changed(Metadata=player.meta)
+            player.record_event('metadata')
         if 'status' in command:
             player.set_status(command['status'])
         if 'position' in command:

@@ -122,14 +122,19 @@ class MprisRig:
             self.helper.wait()
             return -1
 
-    def start_bridge(self):
-        self.bridge = self.rig.start(self.rig.exe('adapters', 'mpris', 'bridge', 'nj-mpris-bridge.exe'),
-                                     '--port', str(self.port))
+    def start_bridge(self, stderr=None):
+        exe = self.rig.exe('adapters', 'mpris', 'bridge', 'nj-mpris-bridge.exe')
+        if stderr is None:
+            self.bridge = self.rig.start(exe, '--port', str(self.port))
+            return
+        self.bridge = subprocess.Popen(['wine', exe, '--port', str(self.port)], env=dict(self.rig.env, NJ_MPRIS_TRACE='1'),
+                                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=stderr)
+        self.rig.procs.append(self.bridge)
 
-    def start_nightjar(self):
+    def start_nightjar(self, bridge_stderr=None):
         """Bridge, Nightjar on its port, main window up; the caller takes the first announcement."""
         self.start_helper()
-        self.start_bridge()
+        self.start_bridge(bridge_stderr)
         self.rig.start_nightjar()
         self.rig.choose_port(self.rig.nightjar_port)
         expect(self.rig.probe('wait', 'Nightjar', '20', check=False) == '', 'no main window')
@@ -138,7 +143,13 @@ class MprisRig:
         if not os.path.exists(self.calls_log):
             return []
         with open(self.calls_log) as f:
-            return [json.loads(line) for line in f][since:]
+            return [c for c in map(json.loads, f) if 'call' in c][since:]
+
+    def events(self):
+        if not os.path.exists(self.calls_log):
+            return []
+        with open(self.calls_log) as f:
+            return [c for c in map(json.loads, f) if 'event' in c]
 
     def call_names(self, since=0):
         return [' '.join([c['call'], *map(str, c['args'])]) for c in self.calls(since)]
