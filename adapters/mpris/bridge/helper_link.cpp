@@ -25,6 +25,9 @@ void HelperLink::Connect()
         Lose("cannot make a socket", ::WSAGetLastError());
         return;
     }
+    // Lines are small and each one is wanted now.
+    const BOOL no_delay = TRUE;
+    ::setsockopt(socket_.get(), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&no_delay), sizeof no_delay);
     // Also makes the socket non-blocking.
     if (::WSAAsyncSelect(socket_.get(), window_, message_, FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE) != 0) {
         Lose("cannot watch the socket", ::WSAGetLastError());

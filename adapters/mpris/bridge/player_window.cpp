@@ -70,6 +70,7 @@ LRESULT PlayerWindow::OnCommand(WPARAM wparam) noexcept
 {
     const auto command = CommandForPlayerCommandId(static_cast<int>(LOWORD(wparam)));
     if (!command) return DefaultHandling(WM_COMMAND, wparam, 0);
+    TraceEvent("command");
     if (forward_) forward_(*command);
     return 0;
 }

@@ -16,7 +16,7 @@
 namespace mpris_bridge {
 
 // With NJ_MPRIS_TRACE set, a line on standard error with the Unix time for
-// each title change and each bit-rate query (Plavox asks for it right after
+// each command, each title change and each bit-rate query (Plavox asks for it right after
 // it has read a new title), so the wait for Plavox's tick can be measured.
 void TraceEvent(const char* what) noexcept;
 

@@ -1,5 +1,8 @@
 #include "bridge_listener.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+
 #include <algorithm>
 
 #include "log.h"
@@ -114,6 +117,8 @@ void BridgeListener::Accept()
         return;  // closed as `socket` goes
     }
     g_socket_set_blocking(socket.get(), FALSE);
+    // Lines are small and each one is wanted now.
+    g_socket_set_option(socket.get(), IPPROTO_TCP, TCP_NODELAY, 1, nullptr);
     auto client = std::make_unique<Client>();
     client->owner = this;
     client->socket = std::move(socket);
