@@ -8,6 +8,9 @@ namespace {
 
 int64_t Now() noexcept { return static_cast<int64_t>(::GetTickCount64()); }
 
+constexpr UINT_PTR kRepaintTimer = 1;
+constexpr UINT kRepaintMs = 1000;  // the running position on screen
+
 bool Tracing() noexcept
 {
     static const bool tracing = std::getenv("NJ_MPRIS_TRACE") != nullptr;
@@ -37,6 +40,7 @@ HRESULT PlayerWindow::Open(const std::wstring& title) noexcept
     }
     RETURN_IF_FAILED(CreateTopLevel(0, WS_OVERLAPPEDWINDOW, title.c_str(), 40, 40, 440, 110, nullptr));
     ::ShowWindow(Handle(), SW_SHOWNOACTIVATE);
+    ::SetTimer(Handle(), kRepaintTimer, kRepaintMs, nullptr);
     return S_OK;
 }
 
@@ -60,6 +64,9 @@ LRESULT PlayerWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) 
         return 0;
     case WM_PAINT:
         OnPaint();
+        return 0;
+    case WM_TIMER:
+        if (wparam == kRepaintTimer) ::InvalidateRect(Handle(), nullptr, TRUE);
         return 0;
     default:
         return DefaultHandling(message, wparam, lparam);
