@@ -1,0 +1,94 @@
+#include "bridge_app.h"
+
+#include <cstdio>
+
+namespace mpris_bridge {
+namespace {
+
+constexpr UINT kSocketMessage = WM_APP + 1;
+constexpr UINT_PTR kReconnectTimer = 1;
+constexpr UINT kReconnectMs = 500;
+
+std::wstring FromUtf8(const std::string& text)
+{
+    if (text.empty()) return {};
+    const int length = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    if (length <= 0) return {};
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+    return wide;
+}
+
+}  // namespace
+
+BridgeApp::BridgeApp(uint16_t port, std::string token)
+    : port_(port),
+      token_(std::move(token)),
+      player_(cache_, [this](Command command) {
+          if (link_ && link_->Connected()) link_->Send(CommandLine{command});
+      })
+{
+}
+
+HRESULT BridgeApp::Start() noexcept
+{
+    RETURN_IF_FAILED(CreateTopLevel(0, 0, L"", 0, 0, 0, 0, nullptr, HWND_MESSAGE));
+    HelperLink::Events& events = *this;
+    link_ = std::make_unique<HelperLink>(Handle(), kSocketMessage, port_, token_, events);
+    link_->Connect();
+    return S_OK;
+}
+
+LRESULT BridgeApp::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) noexcept
+{
+    switch (message) {
+    case kSocketMessage:
+        link_->OnSocketEvent(wparam, lparam);
+        return 0;
+    case WM_TIMER:
+        if (wparam == kReconnectTimer) {
+            ::KillTimer(Handle(), kReconnectTimer);
+            link_->Connect();
+        }
+        return 0;
+    default:
+        return DefaultHandling(message, wparam, lparam);
+    }
+}
+
+void BridgeApp::OnLinkMessage(const Message& message)
+{
+    if (const auto* presence = std::get_if<Presence>(&message)) {
+        ShowPresence(presence->present);
+    } else if (const auto* track = std::get_if<TrackTitle>(&message)) {
+        title_ = FromUtf8(track->title);
+        player_.SetTitle(title_);
+        TraceEvent("title");
+    } else if (const auto* status = std::get_if<StatusLine>(&message)) {
+        cache_.Apply(status->status, static_cast<int64_t>(::GetTickCount64()));
+        if (player_.IsOpen()) ::InvalidateRect(player_.Handle(), nullptr, TRUE);
+    }
+}
+
+void BridgeApp::ShowPresence(bool present)
+{
+    present_ = present;
+    if (!present) {
+        player_.Close();
+        cache_.Clear();
+        return;
+    }
+    if (FAILED(player_.Open(title_))) std::fprintf(stderr, "nj-mpris-bridge: cannot open the player window\n");
+}
+
+void BridgeApp::OnLinkLost()
+{
+    // Without the helper nothing the window would say is known.
+    ShowPresence(false);
+    title_.clear();
+    ScheduleReconnect();
+}
+
+void BridgeApp::ScheduleReconnect() { ::SetTimer(Handle(), kReconnectTimer, kReconnectMs, nullptr); }
+
+}  // namespace mpris_bridge
