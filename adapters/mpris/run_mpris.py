@@ -10,14 +10,15 @@ import subprocess
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, 'tests'))
-from mpris_rig import Failure, Rig, read_line  # noqa: E402
+sys.path.insert(0, os.path.join(HERE, '..', '..', 'scripts', 'lib'))
+from njharness import Failure, Rig  # noqa: E402
+from njharness.mpris import HELPER_LSAN, read_line  # noqa: E402
 
 
 def start_helper(rig, token, player):
     native = os.path.abspath(rig.env['NJ_NATIVE_DIR'])
     env = {k: v for k, v in os.environ.items() if k != 'LD_PRELOAD'}
-    env.update(NJ_MPRIS_TOKEN=token, LSAN_OPTIONS='suppressions=' + os.path.join(HERE, 'tests', 'lsan.supp'))
+    env.update(NJ_MPRIS_TOKEN=token, LSAN_OPTIONS='suppressions=' + HELPER_LSAN)
     command = [os.path.join(native, 'adapters', 'mpris', 'helper', 'nj-mpris-helper')]
     if player:
         command += ['--player', player]

@@ -10,8 +10,9 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from mpris_rig import MprisRig, expect, eventually, announcement, run_tests  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', '..', 'scripts', 'lib'))
+from njharness import announcement, eventually, expect, run_tests  # noqa: E402
+from njharness.mpris import MprisRig  # noqa: E402
 
 FIRST = announcement('The Lantern Moths', 'Cold Harbour')
 SECOND = announcement('Orchard Static, Zo\u00eb Marlowe', 'Night Bus')

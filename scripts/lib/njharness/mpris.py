@@ -7,13 +7,14 @@ import secrets
 import select
 import signal
 import subprocess
-import sys
 import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-TOP = os.path.abspath(os.path.join(HERE, '..', '..', '..'))
-sys.path.insert(0, os.path.join(TOP, 'tests', 'app'))
-from nightjar_e2e import Rig, Failure, expect, eventually, announcement, run_tests  # noqa: E402,F401
+from .checks import Failure, eventually, expect
+from .rig import Rig
+from .wine import TOP
+
+FAKE_PLAYER = os.path.join(TOP, 'sim', 'mprisplayer', 'fake_player.py')
+HELPER_LSAN = os.path.join(TOP, 'adapters', 'mpris', 'helper', 'lsan.supp')
 
 PYTHON = '/usr/bin/python3'  # the one with dbus and gi
 
@@ -41,7 +42,7 @@ class PrivateBus:
 class FakePlayer:
     def __init__(self, env, name, log, *args):
         self.name = name
-        self.proc = subprocess.Popen([PYTHON, os.path.join(HERE, 'fake_player.py'), name, log, *args],
+        self.proc = subprocess.Popen([PYTHON, FAKE_PLAYER, name, log, *args],
                                      env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         if read_line(self.proc.stdout, 15) != 'ready':
             raise Failure(f'fake player {name} did not start')
@@ -91,7 +92,7 @@ class MprisRig:
     def native_env(self):
         # The cable's preload library is for Wine; the sanitized helper wants none.
         env = {k: v for k, v in self.rig.env.items() if k not in ('LD_PRELOAD', 'WINEPREFIX')}
-        env['LSAN_OPTIONS'] = 'suppressions=' + os.path.join(HERE, 'lsan.supp')
+        env['LSAN_OPTIONS'] = 'suppressions=' + HELPER_LSAN
         return env
 
     def add_player(self, name, *args):
