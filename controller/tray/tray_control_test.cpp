@@ -244,7 +244,7 @@ struct RecordedTrayTest : TrayTest {
     HRESULT Create() override { return CreateTrayControl(shell, IID_PPV_ARGS(&control)); }
 
     void SendTaskbarCreated() { ::SendMessageW(owner, ::RegisterWindowMessageW(L"TaskbarCreated"), 0, 0); }
-    void ExpectFor(const RecordingShell::Call& call)
+    void ExpectNamesOurIcon(const RecordingShell::Call& call)
     {
         EXPECT_EQ(call.data.cbSize, sizeof(NOTIFYICONDATAW));
         EXPECT_EQ(call.data.hWnd, owner);
@@ -258,13 +258,13 @@ TEST_F(RecordedTrayTest, ShowIconAddsTheIconAtVersionFourOnceAndReleaseDeletesIt
     ASSERT_EQ(ShowIcon(), S_OK);
     ASSERT_EQ(shell->Sequence(), "AV");
     const auto& add = shell->calls[0].data;
-    ExpectFor(shell->calls[0]);
+    ExpectNamesOurIcon(shell->calls[0]);
     EXPECT_EQ(add.uFlags, UINT{NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_SHOWTIP});
     EXPECT_EQ(add.uCallbackMessage, kCallbackMessage);
     EXPECT_NE(add.hIcon, nullptr);
     EXPECT_NE(add.hIcon, icon.get()) << "the shell is given the control's own copy";
     EXPECT_STREQ(add.szTip, L"Nightjar");
-    ExpectFor(shell->calls[1]);
+    ExpectNamesOurIcon(shell->calls[1]);
     EXPECT_EQ(shell->calls[1].data.uVersion, UINT{NOTIFYICON_VERSION_4});
 
     EXPECT_EQ(Call(kDispShowIcon), S_OK);
@@ -272,7 +272,7 @@ TEST_F(RecordedTrayTest, ShowIconAddsTheIconAtVersionFourOnceAndReleaseDeletesIt
 
     EXPECT_EQ(control.Reset(), 0U);
     ASSERT_EQ(shell->Sequence(), "AVD");
-    ExpectFor(shell->calls[2]);
+    ExpectNamesOurIcon(shell->calls[2]);
 }
 
 TEST_F(RecordedTrayTest, ANewIconWhileShownModifiesOnlyTheImage)
@@ -282,7 +282,7 @@ TEST_F(RecordedTrayTest, ANewIconWhileShownModifiesOnlyTheImage)
     none.vt = VT_I4;
     ASSERT_EQ(Put(kDispIcon, none), S_OK);
     ASSERT_EQ(shell->Sequence(), "AVM");
-    ExpectFor(shell->calls[2]);
+    ExpectNamesOurIcon(shell->calls[2]);
     EXPECT_EQ(shell->calls[2].data.uFlags, UINT{NIF_ICON});
     EXPECT_EQ(shell->calls[2].data.hIcon, nullptr);
 }
@@ -294,7 +294,7 @@ TEST_F(RecordedTrayTest, TheTaskbarComingBackReAddsAShownIconAndNoOther)
     ASSERT_EQ(ShowIcon(), S_OK);
     SendTaskbarCreated();
     ASSERT_EQ(shell->Sequence(), "AVAV");
-    ExpectFor(shell->calls[2]);
+    ExpectNamesOurIcon(shell->calls[2]);
     EXPECT_EQ(shell->calls[2].data.uCallbackMessage, kCallbackMessage);
 }
 
