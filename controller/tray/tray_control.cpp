@@ -1,6 +1,7 @@
 #include "tray_control.h"
 
-#include <shellapi.h>
+#include <memory>
+#include <utility>
 
 #include "nj/com_object.h"
 #include "nj/connection_point.h"
@@ -30,7 +31,10 @@ private:
 
 class TrayControl final : public nj::com::UntypedDispatch<IDispatch, IConnectionPointContainer> {
 public:
-    TrayControl() noexcept : events_(this, DIID_TrayEvents), owner_(*this) {}
+    explicit TrayControl(std::shared_ptr<NotifyShell> shell) noexcept
+        : shell_(std::move(shell)), events_(this, DIID_TrayEvents), owner_(*this)
+    {
+    }
 
     HRESULT Initialize() noexcept;
 
@@ -55,6 +59,7 @@ private:
     friend class OwnerWindow;
     LRESULT HandleOwnerMessage(UINT message, WPARAM wparam, LPARAM lparam) noexcept;
 
+    std::shared_ptr<NotifyShell> shell_;
     nj::com::ConnectionPoint events_;
     OwnerWindow owner_;
     nj::unique_hicon icon_;
@@ -133,7 +138,7 @@ HRESULT TrayControl::PutIcon(DISPPARAMS* params, UINT* arg_err) noexcept
         data.uID = kIconId;
         data.uFlags = NIF_ICON;
         data.hIcon = icon_.get();
-        ::Shell_NotifyIconW(NIM_MODIFY, &data);
+        shell_->Modify(data);
     }
     return S_OK;
 }
@@ -156,9 +161,9 @@ bool TrayControl::AddIcon() noexcept
     data.uCallbackMessage = kCallbackMessage;
     data.hIcon = icon_.get();
     lstrcpynW(data.szTip, L"Nightjar", ARRAYSIZE(data.szTip));
-    if (!::Shell_NotifyIconW(NIM_ADD, &data)) return false;
+    if (!shell_->Add(data)) return false;
     data.uVersion = NOTIFYICON_VERSION_4;
-    ::Shell_NotifyIconW(NIM_SETVERSION, &data);
+    shell_->SetVersion(data);
     shown_ = true;
     return true;
 }
@@ -170,7 +175,7 @@ void TrayControl::RemoveIcon() noexcept
     data.cbSize = sizeof(data);
     data.hWnd = owner_.Handle();
     data.uID = kIconId;
-    ::Shell_NotifyIconW(NIM_DELETE, &data);
+    shell_->Delete(data);
     shown_ = false;
 }
 
@@ -222,8 +227,6 @@ LRESULT TrayControl::HandleOwnerMessage(UINT message, WPARAM wparam, LPARAM lpar
             break;
         }
         return 0;
-    case kQueryIconShown:
-        return shown_ ? 1 : 0;
     default:
         return ::DefWindowProcW(owner_.Handle(), message, wparam, lparam);
     }
@@ -233,9 +236,18 @@ LRESULT TrayControl::HandleOwnerMessage(UINT message, WPARAM wparam, LPARAM lpar
 
 HRESULT CreateTrayControl(REFIID riid, void** ppv) noexcept
 {
+    try {
+        return CreateTrayControl(std::make_shared<SystemNotifyShell>(), riid, ppv);
+    }
+    NJ_CATCH_RETURN()
+}
+
+HRESULT CreateTrayControl(std::shared_ptr<NotifyShell> shell, REFIID riid, void** ppv) noexcept
+{
     RETURN_HR_IF_NULL(E_POINTER, ppv);
     *ppv = nullptr;
-    auto control = nj::com::Make<TrayControl>();
+    RETURN_HR_IF(E_INVALIDARG, shell == nullptr);
+    auto control = nj::com::Make<TrayControl>(std::move(shell));
     RETURN_HR_IF_NULL(E_OUTOFMEMORY, control.Get());
     RETURN_IF_FAILED(control->Initialize());
     return control->QueryInterface(riid, ppv);

@@ -10,6 +10,10 @@
 #include <windows.h>
 #include <oaidl.h>
 
+#include <memory>
+
+#include "notify_shell.h"
+
 namespace nightjar::tray {
 
 enum TrayDispid : DISPID {
@@ -36,11 +40,10 @@ inline constexpr wchar_t kOwnerTitle[] = L"Nightjar tray";
 inline constexpr UINT kIconId = 1;
 // The shell's notifications for the icon.
 inline constexpr UINT kCallbackMessage = WM_APP + 1;
-// Answers 1 while the icon is in the notification area, else 0: lets another
-// program (a test, a diagnostic) see the icon without a shell to look at.
-inline constexpr UINT kQueryIconShown = WM_APP + 2;
 
-// Creates a tray control with no icon shown.
+// Creates a tray control with no icon shown, talking to the system's shell.
 HRESULT CreateTrayControl(REFIID riid, void** ppv) noexcept;
+// The same, putting its icon up through `shell`.
+HRESULT CreateTrayControl(std::shared_ptr<NotifyShell> shell, REFIID riid, void** ppv) noexcept;
 
 }  // namespace nightjar::tray

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "nj/com_object.h"
@@ -32,18 +33,15 @@ public:
 };
 
 HWND OwnerWindow() { return ::FindWindowW(kOwnerClass, kOwnerTitle); }
-bool IconShown(HWND owner) { return ::SendMessageW(owner, kQueryIconShown, 0, 0) == 1; }
 
 // Whether the shell holds an icon for (owner, kIconId): only an existing icon
-// can be modified.
+// can be modified, and naming no field leaves it as it is.
 bool ShellHasIcon(HWND owner)
 {
     NOTIFYICONDATAW data{};
     data.cbSize = sizeof(data);
     data.hWnd = owner;
     data.uID = kIconId;
-    data.uFlags = NIF_TIP;
-    lstrcpynW(data.szTip, L"probe", ARRAYSIZE(data.szTip));
     return ::Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
 }
 
@@ -56,12 +54,13 @@ void PumpMessages()
 struct TrayTest : ::testing::Test {
     void SetUp() override
     {
-        ASSERT_EQ(CreateTrayControl(IID_PPV_ARGS(&control)), S_OK);
+        ASSERT_EQ(Create(), S_OK);
         icon.reset(::CopyIcon(::LoadIconW(nullptr, MAKEINTRESOURCEW(32516))));  // IDI_INFORMATION
         ASSERT_TRUE(icon);
         owner = OwnerWindow();
         ASSERT_NE(owner, nullptr);
     }
+    virtual HRESULT Create() { return CreateTrayControl(IID_PPV_ARGS(&control)); }
 
     HRESULT Put(DISPID dispid, VARIANT value)
     {
@@ -105,16 +104,15 @@ TEST_F(TrayTest, OwnerIsAHiddenTopLevelWindowAndNoIconIsShownBeforeTheCall)
 {
     EXPECT_FALSE(::IsWindowVisible(owner));
     EXPECT_EQ(::GetParent(owner), nullptr);
-    EXPECT_FALSE(IconShown(owner));
     EXPECT_FALSE(ShellHasIcon(owner));
 }
 
 TEST_F(TrayTest, ShowIconPutsTheIconUpAndReleasingTheControlTakesItAway)
 {
     ASSERT_EQ(ShowIcon(), S_OK);
-    EXPECT_TRUE(IconShown(owner));
     EXPECT_TRUE(ShellHasIcon(owner));
-    EXPECT_EQ(ShowIcon(), S_OK);  // a second call changes nothing
+    EXPECT_EQ(ShowIcon(), S_OK);
+    EXPECT_TRUE(ShellHasIcon(owner));
 
     EXPECT_EQ(control.Reset(), 0U);
     EXPECT_FALSE(::IsWindow(owner));
@@ -188,7 +186,6 @@ TEST_F(TrayTest, ARestartedShellGetsTheIconBack)
 
     ::SendMessageW(owner, ::RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
     EXPECT_TRUE(ShellHasIcon(owner));
-    EXPECT_TRUE(IconShown(owner));
 }
 
 TEST_F(TrayTest, ATaskbarRestartBeforeShowIconAddsNothing)
@@ -208,7 +205,130 @@ TEST_F(TrayTest, BadCallsAreRefusedWithTheirAutomationErrors)
     DISPPARAMS none{};
     EXPECT_EQ(control->Invoke(kDispShowIcon, IID_IDispatch, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr),
               DISP_E_UNKNOWNINTERFACE);
-    EXPECT_FALSE(IconShown(owner));
+    EXPECT_FALSE(ShellHasIcon(owner));
+}
+
+// A shell that records what it is asked and can refuse to add, as the
+// system's does while no shell is running.
+class RecordingShell final : public NotifyShell {
+public:
+    struct Call {
+        char what;  // 'A'dd, 'V'ersion, 'M'odify, 'D'elete
+        NOTIFYICONDATAW data;
+    };
+    std::vector<Call> calls;
+    bool refuse_add = false;
+
+    BOOL Add(NOTIFYICONDATAW& data) noexcept override { return Record('A', data) && !refuse_add; }
+    BOOL SetVersion(NOTIFYICONDATAW& data) noexcept override { return Record('V', data); }
+    BOOL Modify(NOTIFYICONDATAW& data) noexcept override { return Record('M', data); }
+    BOOL Delete(NOTIFYICONDATAW& data) noexcept override { return Record('D', data); }
+
+    std::string Sequence() const
+    {
+        std::string out;
+        for (const auto& call : calls) out += call.what;
+        return out;
+    }
+
+private:
+    BOOL Record(char what, const NOTIFYICONDATAW& data) noexcept
+    {
+        calls.push_back({what, data});
+        return TRUE;
+    }
+};
+
+struct RecordedTrayTest : TrayTest {
+    std::shared_ptr<RecordingShell> shell = std::make_shared<RecordingShell>();
+    HRESULT Create() override { return CreateTrayControl(shell, IID_PPV_ARGS(&control)); }
+
+    void SendTaskbarCreated() { ::SendMessageW(owner, ::RegisterWindowMessageW(L"TaskbarCreated"), 0, 0); }
+    void ExpectNamesOurIcon(const RecordingShell::Call& call)
+    {
+        EXPECT_EQ(call.data.cbSize, sizeof(NOTIFYICONDATAW));
+        EXPECT_EQ(call.data.hWnd, owner);
+        EXPECT_EQ(call.data.uID, kIconId);
+    }
+};
+
+TEST_F(RecordedTrayTest, ShowIconAddsTheIconAtVersionFourOnceAndReleaseDeletesIt)
+{
+    EXPECT_EQ(shell->Sequence(), "");
+    ASSERT_EQ(ShowIcon(), S_OK);
+    ASSERT_EQ(shell->Sequence(), "AV");
+    const auto& add = shell->calls[0].data;
+    ExpectNamesOurIcon(shell->calls[0]);
+    EXPECT_EQ(add.uFlags, UINT{NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_SHOWTIP});
+    EXPECT_EQ(add.uCallbackMessage, kCallbackMessage);
+    EXPECT_NE(add.hIcon, nullptr);
+    EXPECT_NE(add.hIcon, icon.get()) << "the shell is given the control's own copy";
+    EXPECT_STREQ(add.szTip, L"Nightjar");
+    ExpectNamesOurIcon(shell->calls[1]);
+    EXPECT_EQ(shell->calls[1].data.uVersion, UINT{NOTIFYICON_VERSION_4});
+
+    EXPECT_EQ(Call(kDispShowIcon), S_OK);
+    EXPECT_EQ(shell->Sequence(), "AV") << "a second ShowIcon adds nothing";
+
+    EXPECT_EQ(control.Reset(), 0U);
+    ASSERT_EQ(shell->Sequence(), "AVD");
+    ExpectNamesOurIcon(shell->calls[2]);
+}
+
+TEST_F(RecordedTrayTest, ANewIconWhileShownModifiesOnlyTheImage)
+{
+    ASSERT_EQ(ShowIcon(), S_OK);
+    VARIANT none{};
+    none.vt = VT_I4;
+    ASSERT_EQ(Put(kDispIcon, none), S_OK);
+    ASSERT_EQ(shell->Sequence(), "AVM");
+    ExpectNamesOurIcon(shell->calls[2]);
+    EXPECT_EQ(shell->calls[2].data.uFlags, UINT{NIF_ICON});
+    EXPECT_EQ(shell->calls[2].data.hIcon, nullptr);
+}
+
+TEST_F(RecordedTrayTest, TheTaskbarComingBackReAddsAShownIconAndNoOther)
+{
+    SendTaskbarCreated();
+    EXPECT_EQ(shell->Sequence(), "") << "no icon was asked for yet";
+    ASSERT_EQ(ShowIcon(), S_OK);
+    SendTaskbarCreated();
+    ASSERT_EQ(shell->Sequence(), "AVAV");
+    ExpectNamesOurIcon(shell->calls[2]);
+    EXPECT_EQ(shell->calls[2].data.uCallbackMessage, kCallbackMessage);
+}
+
+TEST_F(RecordedTrayTest, ShowIconBeforeAnyShellSucceedsAndTheIconArrivesWithTheTaskbar)
+{
+    shell->refuse_add = true;
+    ASSERT_EQ(ShowIcon(), S_OK);
+    EXPECT_EQ(shell->Sequence(), "A") << "a refused icon is given no version";
+    EXPECT_EQ(Call(kDispShowIcon), S_OK);
+    EXPECT_EQ(shell->Sequence(), "AA") << "a second ShowIcon tries again";
+
+    shell->refuse_add = false;
+    SendTaskbarCreated();
+    EXPECT_EQ(shell->Sequence(), "AAAV");
+    EXPECT_EQ(control.Reset(), 0U);
+    EXPECT_EQ(shell->Sequence(), "AAAVD");
+}
+
+TEST_F(RecordedTrayTest, AnIconTheShellNeverTookIsNotDeleted)
+{
+    shell->refuse_add = true;
+    ASSERT_EQ(ShowIcon(), S_OK);
+    VARIANT none{};
+    none.vt = VT_I4;
+    ASSERT_EQ(Put(kDispIcon, none), S_OK);
+    EXPECT_EQ(control.Reset(), 0U);
+    EXPECT_EQ(shell->Sequence(), "A");
+}
+
+TEST(TrayCreation, AMissingShellIsRefused)
+{
+    ComPtr<IDispatch> control;
+    EXPECT_EQ(CreateTrayControl(nullptr, IID_PPV_ARGS(&control)), E_INVALIDARG);
+    EXPECT_FALSE(control);
 }
 
 }  // namespace

@@ -13,7 +13,9 @@
 //   njprobe client TITLE             prints the client size
 //   njprobe rect TITLE               prints the window's screen rectangle: x y width height
 //   njprobe move TITLE X Y           moves the window, keeping its size
-//   njprobe tray                     prints "shown", "hidden" or "absent"
+//   njprobe tray                     prints "shown" while Wine's tray shows Nightjar's
+//                                    icon, "hidden" while it does not, "absent" while
+//                                    Nightjar has no tray control
 //   njprobe tray-click               activates the tray icon as a click would
 //   njprobe dialog TITLE             prints the text of a message box with that title
 //   njprobe dialog-ok TITLE          presses its OK button
@@ -67,6 +69,40 @@ HWND FindChildByText(HWND parent, const wchar_t* text)
     return nullptr;
 }
 
+// Wine's stand-in notification area, shown where the X server has none of
+// its own: each icon it shows is a child window of the icon class in it, and
+// the window hides while it has none.
+constexpr wchar_t kWineTrayClass[] = L"__winex11_standalone_tray";
+constexpr wchar_t kWineTrayTitle[] = L"Wine System Tray";
+constexpr wchar_t kWineTrayIconClass[] = L"__winex11_tray_icon";
+
+bool ShowsAnIcon(HWND tray)
+{
+    if (!tray || !::IsWindowVisible(tray)) return false;
+    for (HWND c = ::FindWindowExW(tray, nullptr, kWineTrayIconClass, nullptr); c;
+         c = ::FindWindowExW(tray, c, kWineTrayIconClass, nullptr))
+        if (::IsWindowVisible(c)) return true;
+    return false;
+}
+
+// Whether Wine's tray holds an icon for `owner`: the shell lets an icon be
+// modified only while it has it, and a modification that names no field
+// changes nothing.
+bool TrayHoldsIconOf(HWND owner)
+{
+    NOTIFYICONDATAW data{};
+    data.cbSize = sizeof(data);
+    data.hWnd = owner;
+    data.uID = nightjar::tray::kIconId;
+    return ::Shell_NotifyIconW(NIM_MODIFY, &data) != FALSE;
+}
+
+// Whether the tray shows the icon of `owner`, as a user would see it.
+bool WineTrayShows(HWND owner)
+{
+    return ShowsAnIcon(::FindWindowW(kWineTrayClass, kWineTrayTitle)) && TrayHoldsIconOf(owner);
+}
+
 // The dialog class of message boxes.
 HWND FindDialog(const wchar_t* title) { return ::FindWindowW(L"#32770", title); }
 
@@ -87,8 +123,7 @@ int Run(int argc, wchar_t** argv)
     if (verb == L"tray" || verb == L"tray-click") {
         HWND owner = ::FindWindowW(nightjar::tray::kOwnerClass, nullptr);
         if (verb == L"tray") {
-            std::puts(!owner ? "absent" : ::SendMessageW(owner, nightjar::tray::kQueryIconShown, 0, 0) ? "shown"
-                                                                                                           : "hidden");
+            std::puts(!owner ? "absent" : WineTrayShows(owner) ? "shown" : "hidden");
             return 0;
         }
         if (!owner) return 1;
