@@ -33,6 +33,7 @@ void AdversarialCable::PutWireBOutput(bool released)
 
 bool AdversarialCable::WireAInput()
 {
+    NoteRead(true);
     Step();
     const bool value = WireAReleased() != Glitch();
     if (record) events.push_back({Event::ReadA, value});
@@ -41,6 +42,7 @@ bool AdversarialCable::WireAInput()
 
 bool AdversarialCable::WireBInput()
 {
+    NoteRead(false);
     Step();
     const bool value = WireBReleased() != Glitch();
     if (record) events.push_back({Event::ReadB, value});
@@ -50,8 +52,32 @@ bool AdversarialCable::WireBInput()
 void AdversarialCable::Yield()
 {
     if (record) events.push_back({Event::Yield, false});
-    if (++yields_ - lastMoveYield_ > options_.stallYields) throw Stalled{};
+    if (++yields_ - lastMoveYield_ > options_.stallYields || Deadlocked()) throw Stalled{};
+    readsSinceYield_ = 0;
     Step(true);
+}
+
+void AdversarialCable::NoteRead(bool wireA)
+{
+    startWaitPoll_ = wireA ? (readsSinceYield_ == 1 && startWaitPoll_) : readsSinceYield_ == 0;
+    ++readsSinceYield_;
+}
+
+// The far end waits for a change that only this end can make, this end
+// waits in a wait without a budget, and the wires stay as they are.
+bool AdversarialCable::Deadlocked()
+{
+    const unsigned wires = (ourAPulled_ ? 1U : 0U) | (ourBPulled_ ? 2U : 0U) | (farAPulled_ ? 4U : 0U) |
+                           (farBPulled_ ? 8U : 0U);
+    const bool farIdle = stopped_ || options_.role == Role::Idle || delay_ < 0;
+    const bool oneWireWait = readsSinceYield_ == 1 || (readsSinceYield_ == 2 && !startWaitPoll_);
+    if (farIdle && oneWireWait && wires == lastWires_) {
+        ++idleStreak_;
+    } else {
+        idleStreak_ = 0;
+    }
+    lastWires_ = wires;
+    return idleStreak_ > options_.deadlockYields;
 }
 
 bool AdversarialCable::Glitch()

@@ -36,6 +36,10 @@ public:
         // Yields without a move of the far end after which it counts as
         // stalled: past the longest pause it takes.
         long stallYields = nightjar::link::kStartWaitPolls + 1200;
+        // Yields of a one-wire wait (a send or acknowledgement wait, which
+        // has no budget) with the far end idle and the wires unchanged,
+        // after which nothing can change any more.
+        long deadlockYields = 64;
     };
 
     AdversarialCable(FuzzedDataProvider& data, Options options) : data_(data), options_(options) {}
@@ -65,6 +69,8 @@ private:
     bool WireAReleased() const { return !ourAPulled_ && !farAPulled_; }
     bool WireBReleased() const { return !ourBPulled_ && !farBPulled_; }
     bool Glitch();
+    bool Deadlocked();
+    void NoteRead(bool wireA);
     void Step(bool atYield = false);
     bool MoveDue();
     bool atYield_ = false;
@@ -85,6 +91,10 @@ private:
     bool stopped_ = false;
     long yields_ = 0;
     long lastMoveYield_ = 0;
+    int readsSinceYield_ = 0;
+    bool startWaitPoll_ = false;  // the reads since the last yield were B, then A
+    unsigned lastWires_ = 0;
+    long idleStreak_ = 0;
     unsigned takenBits_ = 0, takenCount_ = 0;
     std::vector<std::uint8_t> received_;
 };
