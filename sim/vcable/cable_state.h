@@ -17,6 +17,10 @@
 #define NJ_CABLE_STATE_ENV "NJ_CABLE_STATE"
 /* Environment: set to 1 to let a process open real serial devices. */
 #define NJ_CABLE_REAL_SERIAL_ENV "NJ_CABLE_ALLOW_REAL_SERIAL"
+/* Environment: FROM=TO[,FROM=TO...]: opening the device path FROM opens
+ * TO instead (a cable end's pty), for programs that only know the machine's
+ * own device names. The refusal of real serial devices applies to TO. */
+#define NJ_CABLE_REDIRECT_ENV "NJ_CABLE_REDIRECT"
 /* Environment: set to 1 to log every modem-line call on a cable end. */
 #define NJ_CABLE_TRACE_ENV "NJ_CABLE_TRACE"
 

@@ -24,6 +24,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <linux/serial.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -224,12 +225,30 @@ static int is_modem_request(unsigned long request)
     return request == TIOCMGET || request == TIOCMSET || request == TIOCMBIS || request == TIOCMBIC;
 }
 
+/* Programs that check for a serial port before using its lines see a
+ * 16550A behind a cable end. */
+static int describe_serial_port(int end, struct serial_struct* info)
+{
+    if (info == NULL) {
+        errno = EFAULT;
+        return -1;
+    }
+    memset(info, 0, sizeof(*info));
+    info->type = PORT_16550A;
+    info->line = end;
+    info->baud_base = 115200;
+    info->xmit_fifo_size = 16;
+    return 0;
+}
+
 static int cable_or_next(ioctl_fn* next, const char* name, int fd, unsigned long request, void* arg)
 {
-    if (is_modem_request(request)) {
+    if (is_modem_request(request) || request == TIOCGSERIAL) {
         struct nj_cable_state* cable;
         int end;
-        if (find_end(fd, &cable, &end)) return modem_ioctl(cable, end, request, arg);
+        if (find_end(fd, &cable, &end)) {
+            return request == TIOCGSERIAL ? describe_serial_port(end, arg) : modem_ioctl(cable, end, request, arg);
+        }
     }
     ioctl_fn fn = __atomic_load_n(next, __ATOMIC_ACQUIRE);
     if (fn == NULL) {
@@ -263,6 +282,65 @@ EXPORT int __ioctl_time64(int fd, unsigned long request, ...)
     void* arg = va_arg(ap, void*);
     va_end(ap);
     return cable_or_next(&real_ioctl_time64, "__ioctl_time64", fd, request, arg);
+}
+
+/* ---- device names redirected to cable ends ------------------------------- */
+
+#define MAX_REDIRECTS 4
+
+struct redirect {
+    char from[NJ_CABLE_PATH_MAX];
+    char to[NJ_CABLE_PATH_MAX];
+};
+
+static pthread_once_t redirects_once = PTHREAD_ONCE_INIT;
+static struct redirect redirects[MAX_REDIRECTS];
+static int redirect_count;
+
+static void parse_redirects(void)
+{
+    const char* list = getenv(NJ_CABLE_REDIRECT_ENV);
+    while (list != NULL && *list != '\0' && redirect_count < MAX_REDIRECTS) {
+        const size_t len = strcspn(list, ",");
+        const char* eq = memchr(list, '=', len);
+        if (eq != NULL) {
+            const size_t from_len = (size_t)(eq - list), to_len = len - from_len - 1;
+            if (from_len > 0 && from_len < NJ_CABLE_PATH_MAX && to_len > 0 && to_len < NJ_CABLE_PATH_MAX) {
+                struct redirect* r = &redirects[redirect_count++];
+                memcpy(r->from, list, from_len);
+                memcpy(r->to, eq + 1, to_len);
+            }
+        }
+        list += len;
+        if (*list == ',') ++list;
+    }
+}
+
+static const char* redirected(const char* path)
+{
+    if (path == NULL) return NULL;
+    pthread_once(&redirects_once, parse_redirects);
+    for (int i = 0; i < redirect_count; ++i) {
+        if (strcmp(path, redirects[i].from) == 0) return redirects[i].to;
+    }
+    return path;
+}
+
+typedef int (*access_fn)(const char*, int);
+typedef int (*faccessat_fn)(int, const char*, int, int);
+
+EXPORT int access(const char* path, int mode)
+{
+    static access_fn next;
+    if (next == NULL) next = (access_fn)dlsym(RTLD_NEXT, "access");
+    return next(redirected(path), mode);
+}
+
+EXPORT int faccessat(int dirfd, const char* path, int mode, int flags)
+{
+    static faccessat_fn next;
+    if (next == NULL) next = (faccessat_fn)dlsym(RTLD_NEXT, "faccessat");
+    return next(dirfd, redirected(path), mode, flags);
 }
 
 /* ---- keeping away from real serial ports -------------------------------- */
@@ -332,6 +410,7 @@ static int needs_mode(int flags)
             mode = va_arg(ap, mode_t);                                           \
             va_end(ap);                                                          \
         }                                                                        \
+        path = redirected(path);                                                 \
         if (refuse_real_serial(AT_FDCWD, path)) return -1;                       \
         static open_fn next;                                                     \
         if (next == NULL) next = NEXT(open_fn, #name);                           \
@@ -348,6 +427,7 @@ static int needs_mode(int flags)
             mode = va_arg(ap, mode_t);                                           \
             va_end(ap);                                                          \
         }                                                                        \
+        path = redirected(path);                                                 \
         if (refuse_real_serial(dirfd, path)) return -1;                          \
         static openat_fn next;                                                   \
         if (next == NULL) next = NEXT(openat_fn, #name);                         \
@@ -358,6 +438,7 @@ static int needs_mode(int flags)
 #define DEFINE_OPEN_2(name)                                                      \
     EXPORT int name(const char* path, int flags)                                 \
     {                                                                            \
+        path = redirected(path);                                                 \
         if (refuse_real_serial(AT_FDCWD, path)) return -1;                       \
         static int (*next)(const char*, int);                                    \
         if (next == NULL) next = (int (*)(const char*, int))dlsym(RTLD_NEXT, #name); \
@@ -367,6 +448,7 @@ static int needs_mode(int flags)
 #define DEFINE_OPENAT_2(name)                                                    \
     EXPORT int name(int dirfd, const char* path, int flags)                      \
     {                                                                            \
+        path = redirected(path);                                                 \
         if (refuse_real_serial(dirfd, path)) return -1;                          \
         static int (*next)(int, const char*, int);                               \
         if (next == NULL) next = (int (*)(int, const char*, int))dlsym(RTLD_NEXT, #name); \

@@ -12,6 +12,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <linux/serial.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -191,8 +192,44 @@ static void test_real_serial_devices_are_refused(void)
     close(ordinary);
 }
 
+/* Run in a child started with NJ_CABLE_REDIRECT naming a cable end: the
+ * library reads the redirects once, from the environment it starts with. */
+static int check_redirects(void)
+{
+    const int fd = open("/dev/ttyS3", O_RDWR | O_NOCTTY);
+    CHECK(fd >= 0);
+    struct serial_struct info;
+    CHECK(ioctl(fd, TIOCGSERIAL, &info) == 0 && info.type == PORT_16550A);
+    int bits = 0;
+    CHECK(ioctl(fd, TIOCMGET, &bits) == 0); /* a cable end, with its lines */
+    close(fd);
+    CHECK(access("/dev/ttyS3", R_OK | W_OK) == 0);
+    /* A redirect to real hardware is refused like the device itself. */
+    expect_refused(open("/dev/ttyS2", O_RDWR | O_NOCTTY | O_NONBLOCK));
+    return failures;
+}
+
+static void test_device_names_redirect_to_cable_ends(struct cable* c, const char* self)
+{
+    char link[64], end[NJ_CABLE_PATH_MAX], redirects[2 * NJ_CABLE_PATH_MAX + 32];
+    snprintf(link, sizeof(link), "/proc/self/fd/%d", c->end[1]);
+    const ssize_t n = readlink(link, end, sizeof(end) - 1);
+    CHECK(n > 0);
+    end[n > 0 ? n : 0] = '\0';
+    snprintf(redirects, sizeof(redirects), "/dev/ttyS3=%s,/dev/ttyS2=/dev/ttyS0", end);
+    const pid_t child = fork();
+    if (child == 0) {
+        setenv(NJ_CABLE_REDIRECT_ENV, redirects, 1);
+        execl(self, self, "--check-redirects", (char*)NULL);
+        _exit(127);
+    }
+    int status = -1;
+    CHECK(waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
 int main(int argc, char** argv)
 {
+    if (argc == 2 && strcmp(argv[1], "--check-redirects") == 0) return check_redirects();
     if (argc != 2) {
         fprintf(stderr, "usage: preload_test NJCABLE\n");
         return 2;
@@ -210,6 +247,7 @@ int main(int argc, char** argv)
     test_either_end_pulls_a_wire_for_both(&c);
     test_tiocmset_keeps_only_the_outputs(&c);
     test_everything_else_passes_through(&c);
+    test_device_names_redirect_to_cable_ends(&c, argv[0]);
     stop_cable(&c);
 
     printf("%s: %d failure(s)\n", sizeof(void*) == 8 ? "64-bit" : "32-bit", failures);

@@ -7,7 +7,6 @@ import secrets
 import select
 import signal
 import subprocess
-import time
 
 from .checks import Failure, eventually, expect
 from .rig import Rig
