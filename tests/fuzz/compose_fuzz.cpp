@@ -4,10 +4,11 @@
 // other broken sequence can still appear):
 //   title 0xFF url 0xFF numbers 0xFF artist 0xFF artist ...
 // where numbers is "<track number>,<list position>" in decimal, either
-// part left empty for none. Each composition must fit Plavox's 254
-// characters in Windows-1252, hold no control character, no ".mp3" in any
-// case and no " - Plavox" but its own suffix, and Plavox's title parser must
-// read back exactly the number, artist and title it says it shows.
+// part left empty (or a position negative) for none. Each composition must
+// fit Plavox's 254 characters in Windows-1252, hold no control character,
+// no ".mp3" in any case and no " - Plavox" but its own suffix, and Plavox's
+// title parser must read back exactly the number, artist and title it says
+// it shows.
 #include "title_compose.h"
 #include "title_parser.h"
 
@@ -62,7 +63,11 @@ TrackMetadata TrackFrom(std::string_view input)
         const std::string_view numbers = fields[2];
         const size_t comma = numbers.find(',');
         track.track_number = Number<int64_t>(numbers.substr(0, comma));
-        if (comma != std::string_view::npos) track.list_position = Number<size_t>(numbers.substr(comma + 1));
+        // A place in a track list the helper holds in memory, so within int64_t.
+        if (comma != std::string_view::npos) {
+            const std::optional<int64_t> position = Number<int64_t>(numbers.substr(comma + 1));
+            if (position && *position >= 0) track.list_position = static_cast<size_t>(*position);
+        }
     }
     for (size_t i = 3; i < fields.size(); ++i) track.artists.emplace_back(fields[i]);
     return track;
