@@ -70,11 +70,11 @@ private:
 
 HRESULT OwnerWindow::Create() noexcept
 {
-    nj::WindowSpec spec;
-    spec.ex_style = WS_EX_TOOLWINDOW;
-    spec.style = WS_POPUP;
-    spec.title = kOwnerTitle;
-    return nj::Window<OwnerWindow>::Create(spec);
+    nj::WindowParams params;
+    params.ex_style = WS_EX_TOOLWINDOW;
+    params.style = WS_POPUP;
+    params.title = kOwnerTitle;
+    return nj::Window<OwnerWindow>::Create(params);
 }
 
 LRESULT OwnerWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) noexcept

@@ -95,15 +95,15 @@ public:
 
     bool Create(HINSTANCE instance)
     {
-        nj::WindowSpec spec;
-        spec.instance = instance;
-        spec.style = WS_OVERLAPPEDWINDOW;
-        spec.x = 40;
-        spec.y = 40;
-        spec.width = 440;
-        spec.height = 190;
-        spec.background = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-        if (FAILED(nj::Window<SimulatorWindow>::Create(spec))) return false;
+        nj::WindowParams params;
+        params.instance = instance;
+        params.style = WS_OVERLAPPEDWINDOW;
+        params.x = 40;
+        params.y = 40;
+        params.width = 440;
+        params.height = 190;
+        params.background = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+        if (FAILED(nj::Window<SimulatorWindow>::Create(params))) return false;
         UpdateTitle();
         SetTimer(Handle(), kRefreshTimer, kRefreshMs, nullptr);
         ShowWindow(Handle(), SW_SHOWNOACTIVATE);

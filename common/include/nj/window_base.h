@@ -24,7 +24,7 @@ namespace nj {
 // The module this code is linked into: the EXE, or the DLL that carries it.
 inline HINSTANCE CurrentModule() noexcept { return reinterpret_cast<HINSTANCE>(&__ImageBase); }
 
-struct WindowSpec {
+struct WindowParams {
     HINSTANCE instance = nullptr;  // the module that registers the class; null: CurrentModule()
     HWND parent = nullptr;         // owner of a top-level window, parent of a child, or HWND_MESSAGE
     DWORD ex_style = 0;
@@ -55,19 +55,19 @@ protected:
 
     // Registers the class on first use and creates the window; WM_NCCREATE
     // and WM_CREATE already reach the derived object.
-    HRESULT Create(const WindowSpec& spec) noexcept
+    HRESULT Create(const WindowParams& params) noexcept
     {
         RETURN_HR_IF(HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS), window_);
-        const HINSTANCE instance = spec.instance ? spec.instance : CurrentModule();
+        const HINSTANCE instance = params.instance ? params.instance : CurrentModule();
         if (!class_held_) {
-            RETURN_IF_FAILED(AcquireClass(instance, spec));
+            RETURN_IF_FAILED(AcquireClass(instance, params));
             class_held_ = true;
             class_instance_ = instance;
         }
-        const HMENU menu = (spec.style & WS_CHILD) ? reinterpret_cast<HMENU>(static_cast<UINT_PTR>(spec.child_id))
-                                                   : nullptr;
-        HWND hwnd = ::CreateWindowExW(spec.ex_style, Derived::kClassName, spec.title, spec.style, spec.x, spec.y,
-                                      spec.width, spec.height, spec.parent, menu, class_instance_,
+        const HMENU menu = (params.style & WS_CHILD) ? reinterpret_cast<HMENU>(static_cast<UINT_PTR>(params.child_id))
+                                                     : nullptr;
+        HWND hwnd = ::CreateWindowExW(params.ex_style, Derived::kClassName, params.title, params.style, params.x,
+                                      params.y, params.width, params.height, params.parent, menu, class_instance_,
                                       static_cast<Derived*>(this));
         RETURN_LAST_ERROR_IF_NULL(hwnd);
         return S_OK;
@@ -76,41 +76,41 @@ protected:
     HRESULT CreateTopLevel(DWORD ex_style, DWORD style, LPCWSTR title, int x, int y, int width, int height,
                            HICON icon, HWND owner = nullptr) noexcept
     {
-        WindowSpec spec;
-        spec.parent = owner;
-        spec.ex_style = ex_style;
-        spec.style = style;
-        spec.title = title;
-        spec.x = x;
-        spec.y = y;
-        spec.width = width;
-        spec.height = height;
-        spec.icon = icon;
-        return Create(spec);
+        WindowParams params;
+        params.parent = owner;
+        params.ex_style = ex_style;
+        params.style = style;
+        params.title = title;
+        params.x = x;
+        params.y = y;
+        params.width = width;
+        params.height = height;
+        params.icon = icon;
+        return Create(params);
     }
 
     // A window that only receives messages: never shown, enumerated or
     // reached by broadcasts.
     HRESULT CreateMessageOnly(HINSTANCE instance = nullptr) noexcept
     {
-        WindowSpec spec;
-        spec.instance = instance;
-        spec.parent = HWND_MESSAGE;
-        return Create(spec);
+        WindowParams params;
+        params.instance = instance;
+        params.parent = HWND_MESSAGE;
+        return Create(params);
     }
 
     HRESULT CreateAsChild(HWND parent, UINT id, DWORD style, const RECT& where, HINSTANCE instance = nullptr) noexcept
     {
-        WindowSpec spec;
-        spec.instance = instance;
-        spec.parent = parent;
-        spec.style = WS_CHILD | style;
-        spec.x = where.left;
-        spec.y = where.top;
-        spec.width = where.right - where.left;
-        spec.height = where.bottom - where.top;
-        spec.child_id = id;
-        return Create(spec);
+        WindowParams params;
+        params.instance = instance;
+        params.parent = parent;
+        params.style = WS_CHILD | style;
+        params.x = where.left;
+        params.y = where.top;
+        params.width = where.right - where.left;
+        params.height = where.bottom - where.top;
+        params.child_id = id;
+        return Create(params);
     }
 
     // Destroys the window with the object's handlers still answering.
@@ -163,7 +163,7 @@ private:
         return users;
     }
 
-    static HRESULT AcquireClass(HINSTANCE instance, const WindowSpec& spec) noexcept
+    static HRESULT AcquireClass(HINSTANCE instance, const WindowParams& params) noexcept
     {
         ClassUsers& users = Users();
         ::AcquireSRWLockExclusive(&users.lock);
@@ -174,10 +174,10 @@ private:
             wc.lpfnWndProc = &Window::WndProc;
             wc.hInstance = instance;
             wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-            wc.hbrBackground = spec.background;
+            wc.hbrBackground = params.background;
             wc.lpszClassName = Derived::kClassName;
-            wc.hIcon = spec.icon;
-            wc.hIconSm = spec.icon;
+            wc.hIcon = params.icon;
+            wc.hIconSm = params.icon;
             // A class left registered (its last window outlived its object)
             // is ours from before and serves as it is.
             if (!::RegisterClassExW(&wc) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return last_error_hr();
