@@ -1,7 +1,21 @@
 #!/usr/bin/env bash
 # Installs, as root on Debian 12, whatever the build and the tests need and
-# this machine lacks. Does nothing when everything is there.
+# this machine lacks. Does nothing when everything is there. Then makes sure
+# Wine's 32-bit side can run: where the kernel runs no 32-bit programs, it
+# sets up qemu-i386 emulation (scripts/lib/i386-emulation.sh).
+#
+#   scripts/install-deps.sh                  what ./test and ./run call
+#   scripts/install-deps.sh --emulate-i386   the emulated path even where the
+#                                            kernel runs 32-bit programs itself
+#   scripts/install-deps.sh --native-i386    takes that emulation out again
 set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+case ${1:-} in
+"") i386=ensure ;;
+--emulate-i386) i386=force ;;
+--native-i386) i386=remove ;;
+*) echo "usage: $0 [--emulate-i386 | --native-i386]" >&2; exit 2 ;;
+esac
 
 packages=(
     cmake ninja-build g++ gcc-multilib googletest
@@ -23,9 +37,11 @@ else
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
     done
 fi
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
 
-echo "Installing: ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+"$top/scripts/lib/i386-emulation.sh" "$i386"

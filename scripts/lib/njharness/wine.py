@@ -7,6 +7,7 @@ LIB = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 TOP = os.path.dirname(os.path.dirname(LIB))
 CABLE = os.path.join(TOP, 'sim', 'vcable', 'cable.sh')
 WINDOW_MODE = os.path.join(LIB, 'window-mode.sh')
+I386 = os.path.join(LIB, 'i386-emulation.sh')
 
 # Programs of a Windows build, relative to its folder.
 NIGHTJAR = ('controller', 'app', 'Nightjar.exe')
@@ -38,6 +39,18 @@ def wine_env(win, environ=os.environ):
     """os.environ (or `environ`) with the Wine environment of the build `win`."""
     win = os.path.abspath(win)
     return dict(environ, **wine_values(win, os.path.abspath(native_of(win, environ))))
+
+
+def i386_mode():
+    """How Wine's 32-bit side runs here: 'native' or 'emulated (qemu-i386 VERSION)'."""
+    return subprocess.run([I386, 'mode'], capture_output=True, text=True, timeout=30).stdout.strip() or 'unknown'
+
+
+def i386_line():
+    """The first line of every benchmark: emulated figures are not comparable with native ones."""
+    mode = i386_mode()
+    note = '' if mode == 'native' else ': figures not comparable with native ones'
+    return f"Wine's 32-bit side: {mode}{note}"
 
 
 def set_window_mode(env, mode):
