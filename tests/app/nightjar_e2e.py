@@ -29,11 +29,11 @@ def test_each_port_button_opens_its_own_port(build):
             rig.start_nightjar()
             rig.choose_port(port)
             expect(rig.probe('wait', 'Nightjar', '20', check=False) == '', f'port {port}: no main window')
-            expect(rig.probe('gone', 'Set Link Port:', '5', check=False) == '', 'the chooser stayed open')
+            expect(rig.probe('gone', 'Set Link Port:', '30', check=False) == '', 'the chooser stayed open')
             # The calculator end can talk to Nightjar only over the port it opened.
             r = rig.calculator('send', '54', timeout=10)
             expect(r.returncode == 0, f'port {port}: the byte did not get through: {r.stderr}')
-            expect(eventually(lambda: rig.state() == 'visible=0 iconic=0', 5), f'port {port}: byte 54 not acted on')
+            expect(eventually(lambda: rig.state() == 'visible=0 iconic=0', 30), f'port {port}: byte 54 not acted on')
 
 
 def test_a_port_that_cannot_be_opened_ends_with_one_message(build):
@@ -70,16 +70,21 @@ def test_each_command_byte_reaches_the_player_and_others_do_nothing(build):
         # Next and Prev change the track and Nightjar announces it; a send
         # running into that announcement would find both ends talking, so
         # each of them ends a send and its announcement is taken first.
-        for values in (('2', '3', '49'), ('50', '51', '52', '53'), ('0', '1', '55', '255')):
+        # The unknown bytes go before a last Pause: once that Pause is in the
+        # log, whatever the unknown bytes did is in it too.
+        for values in (('2', '3', '49'), ('50', '51', '52', '53'), ('0', '1', '55', '255', '51')):
             title = rig.player_title()
             r = rig.calculator('send', *values)
             expect(r.returncode == 0, f'send {values} failed: {r.stderr}')
             if values[-1] in ('49', '53'):
                 take_announcement(rig, title)
-        time.sleep(1)
-        got = [c for c in rig.player_commands()[before:] if c.startswith('WM_COMMAND')]
-        expect(got == ['WM_COMMAND 40144 0', 'WM_COMMAND 40148 0', 'WM_COMMAND 40048 0', 'WM_COMMAND 40047 0',
-                       'WM_COMMAND 40046 0', 'WM_COMMAND 40045 0', 'WM_COMMAND 40044 0'], f'player got {got}')
+        want = ['WM_COMMAND 40144 0', 'WM_COMMAND 40148 0', 'WM_COMMAND 40048 0', 'WM_COMMAND 40047 0',
+                'WM_COMMAND 40046 0', 'WM_COMMAND 40045 0', 'WM_COMMAND 40044 0', 'WM_COMMAND 40046 0']
+
+        def commands():
+            return [c for c in rig.player_commands()[before:] if c.startswith('WM_COMMAND')]
+        got = eventually(lambda: len(commands()) >= len(want) and commands(), 30) or commands()
+        expect(got == want, f'player got {got}')
         expect(rig.state() == 'visible=1 iconic=0', 'unknown bytes changed the window')
 
 
@@ -98,7 +103,11 @@ def test_a_new_title_is_announced_once_with_the_right_bytes(build):
         title = rig.player_title()
         rig.player('--send', '40048')  # the player moves on by itself
         take_announcement(rig, title)
-        expect(rig.calculator('recv', '1', timeout=3).returncode != 0, 'more than one announcement')
+        # A second announcement of the same title would reach the calculator
+        # before the next track's.
+        title = rig.player_title()
+        rig.player('--send', '40048')
+        take_announcement(rig, title)
 
 
 def test_window_states_follow_minimise_tray_and_byte_54(build):
@@ -118,7 +127,7 @@ def test_window_states_follow_minimise_tray_and_byte_54(build):
         ]
         for i, (act, want) in enumerate(steps):
             act()
-            expect(eventually(lambda: rig.state() == want, 5), f'step {i}: {rig.state()}, wanted {want}')
+            expect(eventually(lambda: rig.state() == want, 30), f'step {i}: {rig.state()}, wanted {want}')
 
 
 def test_a_close_request_ends_the_program_and_takes_the_icon_away(build):
@@ -126,21 +135,22 @@ def test_a_close_request_ends_the_program_and_takes_the_icon_away(build):
         start_running(rig)
         rig.receive(len(FIRST), timeout=15)
         rig.probe('close', 'Nightjar')
-        expect(rig.wait_exit(10), 'still running 10 s after the close request')
+        expect(rig.wait_exit(60), 'still running 60 s after the close request')
         expect(rig.probe('dialog', 'Error', check=False) == '', 'an error was shown')
 
 
 def test_a_close_request_during_a_transfer_ends_the_program(build):
     with Rig(build) as rig:
         start_running(rig)  # the announcement waits for a calculator that does not listen
-        time.sleep(1)
+        # Nightjar holds a wire pulled only inside a transfer.
+        expect(eventually(lambda: rig.wires_driven_by_nightjar(), 60), 'no transfer started')
         rig.probe('close', 'Nightjar')
-        deadline = time.time() + 15
+        deadline = time.time() + 60
         while time.time() < deadline and rig.nightjar.poll() is None:
             if rig.probe('dialog', 'Error', check=False) == 'Error opening port!':
                 rig.probe('dialog-ok', 'Error')  # the port went away under the transfer
             time.sleep(0.3)
-        expect(rig.nightjar.poll() is not None, 'still running 15 s after the close request')
+        expect(rig.nightjar.poll() is not None, 'still running 60 s after the close request')
 
 
 def screenshot(rig, title, path):

@@ -4,9 +4,8 @@ import os
 import shutil
 import subprocess
 import tempfile
-import time
 
-from .checks import Failure, expect
+from .checks import Failure, eventually, expect
 from .wine import CABLE, LINKCAT, NIGHTJAR, PLAVOX, PLAYER, PROBE, set_window_mode, wine_env
 
 CHOOSER = 'Set Link Port:'
@@ -129,10 +128,9 @@ class Rig:
 
     # ---- the player ----
 
-    def start_player(self, *args):
+    def start_player(self, *args, seconds=60):
         self.start(self.exe(*PLAYER), '--log', self.log, *args)
-        self.probe('wait', '1. ', '0', check=False)  # any title will do; just let it come up
-        time.sleep(1)
+        expect(eventually(lambda: self.probe('title-of', PLAYER_CLASS, check=False), seconds, 0.5), f'no player window within {seconds} s')
 
     def player(self, *args, check=True):
         """plavoxsim's helper verbs (--send, --ask, --close) on the running player."""
@@ -170,6 +168,14 @@ class Rig:
 
     def state(self):
         return self.probe('state', MAIN)
+
+    def wires_driven_by_nightjar(self):
+        """The wires Nightjar's end of the cable pulls now: a subset of 'AB'."""
+        state = self.env['NJ_CABLE_STATE'].split(':')[0]
+        shown = subprocess.run([os.path.join(self.env['NJ_NATIVE_DIR'], 'sim', 'vcable', 'njcable'), '--show', state],
+                               capture_output=True, text=True, check=True, timeout=30).stdout
+        line = next(line for line in shown.splitlines() if line.startswith('end 0 '))
+        return ''.join(w for w in 'AB' if f'{w} pulled' in line)
 
     def wait_exit(self, seconds):
         try:

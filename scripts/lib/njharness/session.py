@@ -1,6 +1,4 @@
 """The scripted session of `./run --demo` and the interactive one of `./run`."""
-import time
-
 from .checks import eventually, expect
 from .rig import MAIN
 from .system import System
@@ -19,8 +17,9 @@ def demo(build, screenshot=None, windows='unmanaged'):
 
         s.say('== keys on the calculator: Play, Pause, Play')
         for caption in ('Play', 'Pause', 'Play'):
+            count = len(s.player_commands())
             s.press(caption)
-            time.sleep(0.5)
+            expect(eventually(lambda c=count: s.commands_since(c), 30), f'{caption} never reached the player')
 
         s.say('== Next on the calculator: the player moves on and Nightjar announces the new track')
         before = len(s.calc_lines())
@@ -47,9 +46,7 @@ def demo(build, screenshot=None, windows='unmanaged'):
         s.say('== Nightjar is closed through its close request')
         s.close_nightjar()
         s.say('nightjar: ended')
-        time.sleep(0.5)
         s.stop_simulators()
-        time.sleep(0.3)  # the followers' last lines
     print('== session done: the calculator showed', announced(first), '/', announced(second), '/',
           announced(third), flush=True)
     return 0

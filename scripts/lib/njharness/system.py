@@ -118,6 +118,10 @@ class System(Rig):
     def calc_text(self):
         return '\n'.join(self.calc_lines())
 
+    def announced_since(self, after):
+        """The calculator's "now playing" lines after line `after`."""
+        return [line for line in self.calc_lines()[after:] if line.startswith('calc: now playing:')]
+
     def wait_calc_line(self, want, after=0, seconds=20):
         """The first calculator line after line `after` that starts with `want`."""
         def find():
@@ -145,7 +149,7 @@ class System(Rig):
         self.run_nightjar()
         self.say(f'nightjar: main window up, {self.state()}')
 
-    def close_nightjar(self, seconds=15):
+    def close_nightjar(self, seconds=60):
         self.probe('close', MAIN)
         expect(self.wait_exit(seconds), f'Nightjar still running {seconds} s after its close request')
 
