@@ -116,7 +116,7 @@ void PlayerTracker::Add(PlayerctlPlayerName* name)
 {
     // playerctld stands in for other players; following it would count them twice.
     if (name->source != PLAYERCTL_SOURCE_DBUS_SESSION || g_strcmp0(name->name, "playerctld") == 0) return;
-    mpris_bridge::Candidate candidate{name->name, name->instance, false, 0, ++appearances_};
+    mpris_bridge::Candidate candidate{name->name, name->instance, false, 0, ++appearances_, ""};
     if (!mpris_bridge::MatchesWanted(candidate, wanted_)) return;
     if (std::any_of(players_.begin(), players_.end(),
                     [&](const auto& t) { return t->candidate.instance == candidate.instance; })) {
