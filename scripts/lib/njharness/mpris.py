@@ -96,6 +96,19 @@ class BridgeClient:
         line, self.pending = self.pending.split(b'\n', 1)
         return line.decode()
 
+    def at_end(self, seconds):
+        """True once the helper has closed the connection, within `seconds`; lines before that are skipped."""
+        deadline = time.monotonic() + seconds
+        while True:
+            left = deadline - time.monotonic()
+            if left <= 0 or not select.select([self.sock], [], [], left)[0]:
+                return False
+            try:
+                if not self.sock.recv(65536):
+                    return True
+            except ConnectionResetError:
+                return True
+
     def wait_for(self, want, seconds):
         """Reads lines until one for which want(line) holds; the lines read, or None."""
         seen = []
