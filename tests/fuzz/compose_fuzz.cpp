@@ -179,7 +179,10 @@ TrackMetadata Composed(TrackMetadata track)
 {
     for (std::string& artist : track.artists) artist = mpris_helper::ComposedText(artist);
     track.title = mpris_helper::ComposedText(track.title);
-    if (track.title.empty()) track.title = mpris_helper::ComposedText(mpris_bridge::FileNameWithoutExtension(track.url));
+    track.url = mpris_helper::ComposedText(track.url);
+    if (mpris_bridge::ToAnsiRepertoire(track.title).empty()) {
+        track.title = mpris_helper::ComposedText(mpris_bridge::FileNameWithoutExtension(track.url));
+    }
     return track;
 }
 
@@ -212,7 +215,9 @@ void CheckDecomposedAlike(const TrackMetadata& track, const ComposedTitle& compo
 {
     const ComposedTitle again = mpris_bridge::ComposeWindowTitle(Composed(DecomposedTrack(track)));
     if (again.window_title != composed.window_title) Fail("its decomposed form composes otherwise", again);
-    if (HoldsOnlyCodePageText(track) && composed.window_title.find('?') != std::string::npos) {
+    // A title with nothing to show leaves the URL's file name, which may hold anything.
+    const bool titled = !mpris_bridge::ToAnsiRepertoire(track.title).empty();
+    if (titled && HoldsOnlyCodePageText(track) && composed.window_title.find('?') != std::string::npos) {
         Fail("a '?' for text the code page holds", composed);
     }
 }

@@ -5,12 +5,19 @@
 namespace mpris_helper {
 
 HelperApp::HelperApp(Options options)
-    : options_(std::move(options)), directory_(options_.player, [this](const PlayerHandle* p) { Follow(p); })
+    : options_(std::move(options)),
+      directory_(
+          options_.player, [this](const PlayerHandle* p) { Follow(p); },
+          [this] {
+              PublishChanges();
+              if (ready_) ready_();
+          })
 {
 }
 
-bool HelperApp::Start(GDBusConnection* bus, std::string& error)
+bool HelperApp::Start(GDBusConnection* bus, std::function<void()> ready, std::string& error)
 {
+    ready_ = std::move(ready);
     BridgeListener::Callbacks callbacks;
     callbacks.connected = [this] { PublishEverything(); };
     callbacks.command = [this](mpris_bridge::Command command) { RunCommand(command); };
@@ -54,6 +61,7 @@ void HelperApp::PublishChanges()
 {
     if (!listener_ || !listener_->HasBridge()) return;
     const bool present = followed_ != nullptr;
+    if (!present && !directory_.Settled()) return;
     if (present) {
         // Title and status first, so the window comes up showing them.
         if (sent_title_ != followed_->WindowTitle()) {

@@ -2,6 +2,7 @@
 // the bridge's connection, made together and wired in the constructor.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -24,8 +25,11 @@ public:
     HelperApp(const HelperApp&) = delete;
     HelperApp& operator=(const HelperApp&) = delete;
 
-    // Listens, then looks for players; `error` says what failed.
-    bool Start(GDBusConnection* bus, std::string& error);
+    // Listens, then looks for players; `error` says what failed. `ready`
+    // runs once the players already there have answered or been left aside
+    // (within the bound of a call), so that a bridge connecting then is not
+    // told "no player" for one about to be followed.
+    bool Start(GDBusConnection* bus, std::function<void()> ready, std::string& error);
     uint16_t Port() const noexcept { return listener_ ? listener_->Port() : 0; }
 
 private:
@@ -36,6 +40,7 @@ private:
     void PublishEverything();
 
     Options options_;
+    std::function<void()> ready_;
     std::unique_ptr<BridgeListener> listener_;
     std::unique_ptr<FollowedPlayer> followed_;
     PlayerDirectory directory_;

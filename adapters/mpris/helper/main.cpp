@@ -6,7 +6,9 @@
 //
 // The token the bridge must present comes from NJ_MPRIS_TOKEN (hex); without
 // it the helper makes one. The first line on standard output is
-// "port=N token=T" once the helper listens; the log goes to standard error.
+// "port=N token=T" once the helper listens and the players already on the
+// bus have answered (or have not, within the bound of a call); the log goes
+// to standard error.
 #include <glib-unix.h>
 #include <sys/random.h>
 
@@ -104,12 +106,14 @@ int main(int argc, char** argv)
     std::unique_ptr<GMainLoop, decltype(&g_main_loop_unref)> loop(g_main_loop_new(nullptr, FALSE), g_main_loop_unref);
     HelperApp app({options->port, options->player, *token});
     std::string error;
-    if (!app.Start(bus.get(), error)) {
+    const auto ready = [&app, &token] {
+        std::printf("port=%u token=%s\n", static_cast<unsigned>(app.Port()), token->c_str());
+        std::fflush(stdout);
+    };
+    if (!app.Start(bus.get(), ready, error)) {
         Log(error);
         return 1;
     }
-    std::printf("port=%u token=%s\n", static_cast<unsigned>(app.Port()), token->c_str());
-    std::fflush(stdout);
 
     g_unix_signal_add(SIGTERM, &OnStopSignal, loop.get());
     g_unix_signal_add(SIGINT, &OnStopSignal, loop.get());

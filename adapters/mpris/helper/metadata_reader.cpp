@@ -82,9 +82,10 @@ TrackInfo ReadTrackInfo(GVariant* metadata)
     info.metadata.artists = AsStrings(Lookup(metadata, "xesam:artist").get());
     info.metadata.title = AsString(Lookup(metadata, "xesam:title").get());
     info.metadata.url = AsString(Lookup(metadata, "xesam:url").get());
-    // The file name stands in for a missing title; it is percent-encoded in
-    // the URL, so it is composed only once decoded.
-    if (info.metadata.title.empty()) {
+    // The file name stands in for a title with nothing to show, as in
+    // ComposeWindowTitle; it is percent-encoded in the URL, so it is
+    // composed only once decoded.
+    if (mpris_bridge::ToAnsiRepertoire(info.metadata.title).empty()) {
         info.metadata.title = ComposedText(mpris_bridge::FileNameWithoutExtension(info.metadata.url));
     }
     info.metadata.track_number = AsInteger(Lookup(metadata, "xesam:trackNumber").get());

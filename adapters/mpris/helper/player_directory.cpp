@@ -31,10 +31,12 @@ struct PlayerDirectory::Entry {
     unique_source late;
     gobject_ptr<GDBusProxy> proxy;  // set once the player has answered
     unique_signal changed;
+    bool there_at_start = false;    // and not yet heard of since
 };
 
-PlayerDirectory::PlayerDirectory(std::string wanted, std::function<void(const PlayerHandle*)> follow)
-    : wanted_(std::move(wanted)), follow_(std::move(follow))
+PlayerDirectory::PlayerDirectory(std::string wanted, std::function<void(const PlayerHandle*)> follow,
+                                 std::function<void()> settled)
+    : wanted_(std::move(wanted)), follow_(std::move(follow)), on_settled_(std::move(settled))
 {
 }
 
@@ -55,7 +57,11 @@ bool PlayerDirectory::Start(GDBusConnection* bus, std::string& error)
     GList* names = nullptr;
     g_object_get(manager_.get(), "player-names", &names, nullptr);
     for (GList* item = names; item; item = item->next) Add(static_cast<PlayerctlPlayerName*>(item->data));
-    Reconsider();
+    started_ = true;
+    if (unheard_at_start_ == 0) {
+        settled_ = true;
+        if (on_settled_) on_settled_();
+    }
     return true;
 }
 
@@ -88,6 +94,8 @@ void PlayerDirectory::Add(const PlayerctlPlayerName* name)
                      kObjectPath, kPlayerInterface, entry->creating.get(), &PlayerDirectory::OnProxyReady,
                      entry.get());
     entry->late = AddTimeout(kCallBoundMs, &PlayerDirectory::OnProxyLate, entry.get());
+    entry->there_at_start = !started_;
+    if (entry->there_at_start) ++unheard_at_start_;
     entries_.push_back(std::move(entry));
 }
 
@@ -97,6 +105,7 @@ gboolean PlayerDirectory::OnProxyLate(gpointer data)
     entry->late = {};
     Log(entry->candidate.instance + " has not answered within " + std::to_string(kCallBoundMs / 1000) +
         " s; it is left aside until it does");
+    entry->owner->Heard(*entry);
     return G_SOURCE_REMOVE;
 }
 
@@ -111,9 +120,10 @@ void PlayerDirectory::OnProxyReady(GObject*, GAsyncResult* result, gpointer data
     entry->late = {};
     if (!proxy) {
         Log("cannot follow " + entry->candidate.instance + ": " + (failure ? failure->message : "unknown error"));
-        return;
+    } else {
+        entry->owner->Ready(*entry, std::move(proxy));
     }
-    entry->owner->Ready(*entry, std::move(proxy));
+    entry->owner->Heard(*entry);
 }
 
 void PlayerDirectory::Ready(Entry& entry, gobject_ptr<GDBusProxy> proxy)
@@ -150,9 +160,22 @@ void PlayerDirectory::Remove(const std::string& instance)
     Log("player left: " + instance);
     const bool was_followed = gone->get() == followed_entry_;
     if (was_followed) followed_entry_ = nullptr;
+    std::unique_ptr<Entry> entry = std::move(*gone);
     entries_.erase(gone);
     // Straight to the next one, so the bridge sees no gap between them.
     Reconsider(was_followed);
+    Heard(*entry);
+}
+
+// One of the players there at the start has answered, been left aside, or gone.
+void PlayerDirectory::Heard(Entry& entry)
+{
+    if (!entry.there_at_start) return;
+    entry.there_at_start = false;
+    if (--unheard_at_start_ > 0 || !started_) return;
+    settled_ = true;
+    Reconsider();
+    if (on_settled_) on_settled_();
 }
 
 void PlayerDirectory::Reconsider(bool followed_left)

@@ -31,7 +31,10 @@ struct PlayerHandle {
 class PlayerDirectory {
 public:
     // `follow` runs whenever the choice changes; nullptr: no player to follow.
-    PlayerDirectory(std::string wanted, std::function<void(const PlayerHandle*)> follow);
+    // `settled` runs once, when every player there was at Start has answered
+    // or been left aside: until then, "no player" may only mean "not yet".
+    PlayerDirectory(std::string wanted, std::function<void(const PlayerHandle*)> follow,
+                    std::function<void()> settled);
     ~PlayerDirectory();
     PlayerDirectory(const PlayerDirectory&) = delete;
     PlayerDirectory& operator=(const PlayerDirectory&) = delete;
@@ -41,6 +44,7 @@ public:
 
     // The instance followed now; "" when none.
     const std::string& Followed() const noexcept { return followed_; }
+    bool Settled() const noexcept { return settled_; }
 
 private:
     struct Entry;
@@ -56,10 +60,15 @@ private:
     void Ready(Entry& entry, gobject_ptr<GDBusProxy> proxy);
     void NoteStatus(Entry& entry);
     void Reconsider(bool followed_left = false);
+    void Heard(Entry& entry);
 
     GDBusConnection* bus_ = nullptr;
     std::string wanted_;
     std::function<void(const PlayerHandle*)> follow_;
+    std::function<void()> on_settled_;
+    size_t unheard_at_start_ = 0;
+    bool started_ = false;
+    bool settled_ = false;
     gobject_ptr<PlayerctlPlayerManager> manager_;
     unique_signal appeared_;
     unique_signal vanished_;

@@ -38,6 +38,8 @@ def helper_with(native, *players, helper_args=()):
         client = h.connect()
         client.first_lines = client.wait_for(lambda line: line == 'PLAYER 1', 10)
         expect(client.first_lines, 'the helper announced no player')
+        # The players already there answered before the helper said where it listens.
+        expect('PLAYER 0' not in client.first_lines, f'told "no player" first: {client.first_lines}')
     except BaseException:
         h.close()
         raise
