@@ -46,6 +46,13 @@ def helper_with(native, *players, helper_args=()):
     return h, client
 
 
+def finish(h, client):
+    """Ends the helper as a user would: it must exit cleanly, sanitizers included."""
+    client.close()
+    status = h.stop_helper()
+    expect(status == 0, f'the helper ended with {status}')
+
+
 def track_line(client, want, seconds=10):
     seen = client.wait_for(lambda line: line == want, seconds)
     expect(seen, f'no {want!r} within {seconds} s')
@@ -115,6 +122,7 @@ def test_every_command_becomes_its_mpris_call_and_status_follows(native):
         client.send('quit')
         expect(h.wait_calls(before, 1) == ['Quit'], f'skip while stopped, then quit: {h.call_names(before)}')
         expect(client.wait_for(lambda line: line == 'PLAYER 0', 10), 'no PLAYER 0 after Quit')
+        finish(h, client)
     finally:
         client.close()
         h.close()
@@ -136,6 +144,7 @@ def test_players_come_and_go_and_the_last_to_start_is_followed(native):
         track_line(client, 'TRACK 1. Quiet Engines - Copperline - Plavox')
         command(h, client, 'stop', ['Stop'], player='fake3')
         expect('Next' not in h.call_names(), 'the key pressed with no player was carried out later')
+        finish(h, client)
     finally:
         client.close()
         h.close()
@@ -156,6 +165,7 @@ def test_strangers_are_refused_and_a_new_bridge_replaces_the_old(native):
         command(h, second, 'next', ['Next'])
         expect(h.call_names()[0] == 'Next', f'strangers made calls: {h.call_names()}')
         second.close()
+        finish(h, client)
     finally:
         client.close()
         h.close()
@@ -169,6 +179,7 @@ def test_text_from_players_arrives_composed(native):
         track_line(client, 'TRACK 4. Caf\u00e9 No\u00ebl - \u00c5ngstr\u00f6m - Plavox')
         h.players[0].tell(metadata={'xesam:url': 'file:///m/Cafe%CC%81%20Blue.ogg'})
         track_line(client, 'TRACK 1.  - Caf\u00e9 Blue - Plavox')
+        finish(h, client)
     finally:
         client.close()
         h.close()
@@ -184,6 +195,7 @@ def test_a_player_with_two_names_is_one_player(native):
         expect('following vlcish\n' in log and 'following vlcish.instance' not in log,
                f'followed by another name: {log}')
         expect(log.count('following') == 1, f'followed more than once: {log}')
+        finish(h, client)
     finally:
         client.close()
         h.close()
@@ -227,6 +239,7 @@ def test_a_hung_player_delays_no_other(native):
         a.tell(metadata={'xesam:title': 'Back'})
         expect(eventually(lambda: sum(e['player'] == 'A' for e in h.events()) >= 2, 10), 'A did not come back')
         expect([c for c in h.calls() if c['player'] == 'A'] == [], f'A carried out {h.calls()}')
+        finish(h, client)
     finally:
         client.close()
         h.close()
@@ -257,6 +270,7 @@ def test_a_player_that_appears_hung_or_slow_delays_no_other(native):
         started = time.time()
         track_line(client, 'TRACK 1. Slow - Change - Plavox', BOUND)
         expect(time.time() - started < BOUND, 'the slow player\'s track change came late')
+        finish(h, client)
     finally:
         client.close()
         h.close()
@@ -280,6 +294,7 @@ def test_a_stopped_process_is_treated_like_a_slow_player(native):
         a.tell(metadata={'xesam:title': 'Awake'})
         expect(eventually(lambda: any(e['player'] == 'A' for e in h.events()), 10), 'A did not resume')
         expect([c for c in h.calls() if c['player'] == 'A'] == [], f'A carried out {h.calls()}')
+        finish(h, client)
     finally:
         if h.players[0].stopped:
             h.players[0].resume()
