@@ -10,6 +10,7 @@ A helper that waited on the hung player would be held for D-Bus's own 25 s
 (or for the bound itself), so the check tells the two apart by a factor of
 hundreds on a machine at rest and still passes on a loaded one.
 """
+import contextlib
 import os
 import socket
 import sys
@@ -22,6 +23,21 @@ from njharness.mpris import HelperRig  # noqa: E402
 BOUND = 2.0  # seconds; the helper's kCallBoundMs
 FIRST = 'TRACK 1. The Lantern Moths - Cold Harbour - Plavox'
 SECOND = 'TRACK 2. Orchard Static, Zo\u00eb Marlowe - Night Bus - Plavox'
+
+
+@contextlib.contextmanager
+def running(native, *players, helper_args=()):
+    """helper_with, ended with finish() when the body passes; always cleaned up."""
+    h, client = helper_with(native, *players, helper_args=helper_args)
+    try:
+        yield h, client
+        finish(h, client)
+    finally:
+        for p in h.players:
+            if p.stopped:
+                p.resume()
+        client.close()
+        h.close()
 
 
 def helper_with(native, *players, helper_args=()):
@@ -87,8 +103,7 @@ def promptly(h, client, player, started):
 
 
 def test_every_command_becomes_its_mpris_call_and_status_follows(native):
-    h, client = helper_with(native, 'fake1')
-    try:
+    with running(native, 'fake1') as (h, client):
         statuses = [line.split()[1:] for line in client.first_lines if line.startswith('STATUS ')]
         expect(statuses and statuses[-1][0] == '1' and statuses[-1][3] == '214', f'told {client.first_lines}')
         command(h, client, 'pause', ['Pause'])
@@ -122,15 +137,10 @@ def test_every_command_becomes_its_mpris_call_and_status_follows(native):
         client.send('quit')
         expect(h.wait_calls(before, 1) == ['Quit'], f'skip while stopped, then quit: {h.call_names(before)}')
         expect(client.wait_for(lambda line: line == 'PLAYER 0', 10), 'no PLAYER 0 after Quit')
-        finish(h, client)
-    finally:
-        client.close()
-        h.close()
 
 
 def test_players_come_and_go_and_the_last_to_start_is_followed(native):
-    h, client = helper_with(native, 'fake1')
-    try:
+    with running(native, 'fake1') as (h, client):
         h.players[0].tell(quit=True)
         expect(client.wait_for(lambda line: line == 'PLAYER 0', 10), 'no PLAYER 0 when the player left')
         client.send('next')  # nobody to take it; logged
@@ -144,15 +154,10 @@ def test_players_come_and_go_and_the_last_to_start_is_followed(native):
         track_line(client, 'TRACK 1. Quiet Engines - Copperline - Plavox')
         command(h, client, 'stop', ['Stop'], player='fake3')
         expect('Next' not in h.call_names(), 'the key pressed with no player was carried out later')
-        finish(h, client)
-    finally:
-        client.close()
-        h.close()
 
 
 def test_strangers_are_refused_and_a_new_bridge_replaces_the_old(native):
-    h, client = helper_with(native, 'fake1')
-    try:
+    with running(native, 'fake1') as (h, client):
         for stranger in (b'HELLO 00000000000000000000000000000000\nCMD stop\n', b'x' * 5000 + b'\n',
                          b'CMD stop\n'):
             with socket.create_connection(('127.0.0.1', h.port), timeout=10) as s:
@@ -165,29 +170,19 @@ def test_strangers_are_refused_and_a_new_bridge_replaces_the_old(native):
         command(h, second, 'next', ['Next'])
         expect(h.call_names()[0] == 'Next', f'strangers made calls: {h.call_names()}')
         second.close()
-        finish(h, client)
-    finally:
-        client.close()
-        h.close()
 
 
 def test_text_from_players_arrives_composed(native):
-    h, client = helper_with(native, 'fake1')
-    try:
+    with running(native, 'fake1') as (h, client):
         h.players[0].tell(metadata={'xesam:artist': ['Cafe\u0301 Noe\u0308l'], 'xesam:title': 'A\u030angstro\u0308m',
                                     'xesam:trackNumber': 4})
         track_line(client, 'TRACK 4. Caf\u00e9 No\u00ebl - \u00c5ngstr\u00f6m - Plavox')
         h.players[0].tell(metadata={'xesam:url': 'file:///m/Cafe%CC%81%20Blue.ogg'})
         track_line(client, 'TRACK 1.  - Caf\u00e9 Blue - Plavox')
-        finish(h, client)
-    finally:
-        client.close()
-        h.close()
 
 
 def test_a_player_with_two_names_is_one_player(native):
-    h, client = helper_with(native, ('vlcish', '--also-instance'), helper_args=('--player', 'vlcish'))
-    try:
+    with running(native, ('vlcish', '--also-instance'), helper_args=('--player', 'vlcish')) as (h, client):
         command(h, client, 'next', ['Next'], player='vlcish')
         h.players[0].tell(quit=True)
         expect(client.wait_for(lambda line: line == 'PLAYER 0', 10), 'no PLAYER 0 when it left')
@@ -195,10 +190,6 @@ def test_a_player_with_two_names_is_one_player(native):
         expect('following vlcish\n' in log and 'following vlcish.instance' not in log,
                f'followed by another name: {log}')
         expect(log.count('following') == 1, f'followed more than once: {log}')
-        finish(h, client)
-    finally:
-        client.close()
-        h.close()
     # --player with the instance name finds the same one player.
     h = HelperRig(native)
     with h:
@@ -212,9 +203,8 @@ def test_a_player_with_two_names_is_one_player(native):
 
 def test_a_hung_player_delays_no_other(native):
     """B plays and is followed; A answered once, then stops answering."""
-    h, client = helper_with(native, 'B', 'A')
-    b, a = h.players
-    try:
+    with running(native, 'B', 'A') as (h, client):
+        b, a = h.players
         a.tell(hang=True)
         started = time.time()
         # Its track changes (PropertiesChanged with Metadata alone).
@@ -239,15 +229,10 @@ def test_a_hung_player_delays_no_other(native):
         a.tell(metadata={'xesam:title': 'Back'})
         expect(eventually(lambda: sum(e['player'] == 'A' for e in h.events()) >= 2, 10), 'A did not come back')
         expect([c for c in h.calls() if c['player'] == 'A'] == [], f'A carried out {h.calls()}')
-        finish(h, client)
-    finally:
-        client.close()
-        h.close()
 
 
 def test_a_player_that_appears_hung_or_slow_delays_no_other(native):
-    h, client = helper_with(native, 'B')
-    try:
+    with running(native, 'B') as (h, client):
         started = time.time()
         h.add_player('A', '--hung')
         h.players[0].tell(metadata={'xesam:artist': ['Bee'], 'xesam:title': 'Track'})
@@ -270,17 +255,12 @@ def test_a_player_that_appears_hung_or_slow_delays_no_other(native):
         started = time.time()
         track_line(client, 'TRACK 1. Slow - Change - Plavox', BOUND)
         expect(time.time() - started < BOUND, 'the slow player\'s track change came late')
-        finish(h, client)
-    finally:
-        client.close()
-        h.close()
 
 
 def test_a_stopped_process_is_treated_like_a_slow_player(native):
     """A plays and is followed, B is paused; A is stopped with SIGSTOP."""
-    h, client = helper_with(native, 'A', 'B')
-    a, b = h.players
-    try:
+    with running(native, 'A', 'B') as (h, client):
+        a, b = h.players
         b.tell(metadata={'xesam:artist': ['Bee'], 'xesam:title': 'Track'}, status='Paused')
         a.stop()
         client.send('next')
@@ -294,12 +274,6 @@ def test_a_stopped_process_is_treated_like_a_slow_player(native):
         a.tell(metadata={'xesam:title': 'Awake'})
         expect(eventually(lambda: any(e['player'] == 'A' for e in h.events()), 10), 'A did not resume')
         expect([c for c in h.calls() if c['player'] == 'A'] == [], f'A carried out {h.calls()}')
-        finish(h, client)
-    finally:
-        if h.players[0].stopped:
-            h.players[0].resume()
-        client.close()
-        h.close()
 
 
 def main():
