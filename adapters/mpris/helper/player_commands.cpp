@@ -23,6 +23,13 @@ const char* MethodFor(Action action)
     }
 }
 
+std::string Names(const std::vector<mpris_bridge::Command>& commands)
+{
+    std::string names;
+    for (const mpris_bridge::Command command : commands) names += " " + std::string(CommandName(command));
+    return names;
+}
+
 }  // namespace
 
 PlayerCommands::PlayerCommands(std::string instance, GDBusProxy* proxy,
@@ -34,6 +41,7 @@ PlayerCommands::PlayerCommands(std::string instance, GDBusProxy* proxy,
 PlayerCommands::~PlayerCommands()
 {
     if (fade_timer_) FinishFade(false);
+    if (!waiting_.empty()) Log(instance_ + " is no longer followed; dropped:" + Names(waiting_));
 }
 
 void PlayerCommands::Run(mpris_bridge::Command command)
@@ -57,9 +65,7 @@ void PlayerCommands::OnProbeAnswer(bool answered)
     std::vector<mpris_bridge::Command> commands = std::move(waiting_);
     waiting_.clear();
     if (!answered) {
-        std::string names;
-        for (const mpris_bridge::Command command : commands) names += " " + std::string(CommandName(command));
-        Log(instance_ + " does not answer; dropped:" + names);
+        Log(instance_ + " does not answer; dropped:" + Names(commands));
         return;
     }
     for (const mpris_bridge::Command command : commands) Carry(command);
