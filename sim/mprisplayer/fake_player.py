@@ -66,7 +66,7 @@ def to_dbus_metadata(meta, index):
 
 
 class FakePlayer(dbus.service.Object):
-    def __init__(self, bus, name, log, tracks, can_quit, can_next, hung=False, slow=0.0):
+    def __init__(self, bus, name, log, tracks, can_quit, can_next, hung=False, slow=0.0, also_instance=False):
         super().__init__(bus, PATH)
         self.bus = bus
         self.hung = hung
@@ -92,6 +92,10 @@ class FakePlayer(dbus.service.Object):
             'SupportedMimeTypes': dbus.Array([], signature='s'),
         }
         self.name = None
+        if also_instance:
+            # Taken first, so a helper sees the instance name before the plain one.
+            self.instance_name = dbus.service.BusName(f'{ROOT}.{name}.instance{os.getpid()}', bus,
+                                                      do_not_queue=True)
         self.take_name(name)
 
     def take_name(self, name):
@@ -345,11 +349,7 @@ def main():
     DBusGMainLoop(set_as_default=True)
     loop = GLib.MainLoop()
     player = FakePlayer(dbus.SessionBus(), args.name, args.log, tracks, not args.no_quit, not args.no_next,
-                        hung=args.hung, slow=args.slow)
-    if args.also_instance:
-        # A second name of the same connection, as VLC owns; kept with the player.
-        player.instance_name = dbus.service.BusName(f'{ROOT}.{args.name}.instance{os.getpid()}', player.bus,
-                                                    do_not_queue=True)
+                        hung=args.hung, slow=args.slow, also_instance=args.also_instance)
     GLib.io_add_watch(sys.stdin.fileno(), GLib.IO_IN | GLib.IO_HUP, Commands(player).on_input)
     print('ready', flush=True)
     loop.run()

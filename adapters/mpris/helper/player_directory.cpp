@@ -106,6 +106,7 @@ gboolean PlayerDirectory::OnProxyLate(gpointer data)
     Log(entry->candidate.instance + " has not answered within " + std::to_string(kCallBoundMs / 1000) +
         " s; it is left aside until it does");
     entry->owner->Heard(*entry);
+    entry->owner->Reconsider();  // an instance name may have waited for it
     return G_SOURCE_REMOVE;
 }
 
@@ -120,6 +121,7 @@ void PlayerDirectory::OnProxyReady(GObject*, GAsyncResult* result, gpointer data
     entry->late = {};
     if (!proxy) {
         Log("cannot follow " + entry->candidate.instance + ": " + (failure ? failure->message : "unknown error"));
+        entry->owner->Reconsider();
     } else {
         entry->owner->Ready(*entry, std::move(proxy));
     }
@@ -158,13 +160,36 @@ void PlayerDirectory::Remove(const std::string& instance)
                                    [&](const auto& e) { return e->candidate.instance == instance; });
     if (gone == entries_.end()) return;
     Log("player left: " + instance);
-    const bool was_followed = gone->get() == followed_entry_;
-    if (was_followed) followed_entry_ = nullptr;
+    if (gone->get() == followed_entry_) {
+        followed_entry_ = nullptr;
+        followed_left_ = true;
+    }
     std::unique_ptr<Entry> entry = std::move(*gone);
     entries_.erase(gone);
+    // A program that ends gives up its names one by one: what it still
+    // owns is not followed for the moment in between.
+    auto owns_a_name = [&](const std::string& owner) {
+        return std::any_of(entries_.begin(), entries_.end(), [&](const auto& e) { return e->candidate.owner == owner; });
+    };
+    if (!entry->candidate.owner.empty() && owns_a_name(entry->candidate.owner)) {
+        leaving_owners_.insert(entry->candidate.owner);
+    }
+    std::erase_if(leaving_owners_, [&](const std::string& owner) { return !owns_a_name(owner); });
     // Straight to the next one, so the bridge sees no gap between them.
-    Reconsider(was_followed);
+    Reconsider();
     Heard(*entry);
+}
+
+// An instance name ("vlc.instance42") waits while the plain name of the
+// same program ("vlc") has yet to answer, within the bound: the two are
+// most likely one player, to be followed by its plain name.
+bool PlayerDirectory::PlainNamePending(const Entry& entry) const
+{
+    const mpris_bridge::Candidate& c = entry.candidate;
+    if (c.instance == c.name) return false;
+    return std::any_of(entries_.begin(), entries_.end(), [&](const auto& other) {
+        return other->candidate.instance == c.name && !other->proxy && other->late;
+    });
 }
 
 // One of the players there at the start has answered, been left aside, or gone.
@@ -178,18 +203,19 @@ void PlayerDirectory::Heard(Entry& entry)
     if (on_settled_) on_settled_();
 }
 
-void PlayerDirectory::Reconsider(bool followed_left)
+void PlayerDirectory::Reconsider()
 {
     std::vector<mpris_bridge::Candidate> candidates;
     std::vector<Entry*> answered;
     for (const auto& entry : entries_) {
-        if (!entry->proxy) continue;
+        if (!entry->proxy || PlainNamePending(*entry) || leaving_owners_.count(entry->candidate.owner)) continue;
         candidates.push_back(entry->candidate);
         answered.push_back(entry.get());
     }
     const auto choice = mpris_bridge::ChooseFollowed(candidates, wanted_);
     Entry* next = choice ? answered[*choice] : nullptr;
-    if (next == followed_entry_ && !followed_left) return;
+    if (next == followed_entry_ && !followed_left_) return;
+    followed_left_ = false;
     followed_entry_ = next;
     followed_ = next ? next->candidate.instance : "";
     if (next) {

@@ -14,6 +14,7 @@
 
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -59,8 +60,9 @@ private:
     void Remove(const std::string& instance);
     void Ready(Entry& entry, gobject_ptr<GDBusProxy> proxy);
     void NoteStatus(Entry& entry);
-    void Reconsider(bool followed_left = false);
+    void Reconsider();
     void Heard(Entry& entry);
+    bool PlainNamePending(const Entry& entry) const;
 
     GDBusConnection* bus_ = nullptr;
     std::string wanted_;
@@ -75,6 +77,9 @@ private:
     std::vector<std::unique_ptr<Entry>> entries_;
     uint64_t appearances_ = 0;
     Entry* followed_entry_ = nullptr;
+    bool followed_left_ = false;
+    // Unique names of programs that have begun to leave the bus; never reused.
+    std::set<std::string> leaving_owners_;
     std::string followed_;
 };
 

@@ -182,15 +182,20 @@ def test_text_from_players_arrives_composed(native):
 
 
 def test_a_player_with_two_names_is_one_player(native):
-    with running(native, ('vlcish', '--also-instance'), helper_args=('--player', 'vlcish')) as (h, client):
+    # It appears while the helper runs, taking its instance name first, and leaves.
+    with HelperRig(native) as h:
+        h.start_helper('--player', 'vlcish')
+        client = h.connect()
+        expect(client.wait_for(lambda line: line == 'PLAYER 0', 10), 'a player where there is none')
+        h.add_player('vlcish', '--also-instance').tell(status='Playing')
+        expect(client.wait_for(lambda line: line == 'PLAYER 1', 10), 'the player was not followed')
         command(h, client, 'next', ['Next'], player='vlcish')
         h.players[0].tell(quit=True)
         expect(client.wait_for(lambda line: line == 'PLAYER 0', 10), 'no PLAYER 0 when it left')
+        finish(h, client)
         log = h.helper_said()
-        expect('following vlcish\n' in log and 'following vlcish.instance' not in log,
-               f'followed by another name: {log}')
-        expect(log.count('following') == 1, f'followed more than once: {log}')
-    # --player with the instance name finds the same one player.
+        expect(log.count('following') == 1 and 'following vlcish\n' in log, f'not followed once by its name: {log}')
+    # There before the helper, which is told its instance name: the same one player.
     h = HelperRig(native)
     with h:
         p = h.add_player('vlcish', '--also-instance')
@@ -198,7 +203,7 @@ def test_a_player_with_two_names_is_one_player(native):
         client = h.connect()
         expect(client.wait_for(lambda line: line == 'PLAYER 1', 10), 'the instance name found nothing')
         expect('following vlcish\n' in h.helper_said(), h.helper_said())
-        client.close()
+        finish(h, client)
 
 
 def test_a_hung_player_delays_no_other(native):
