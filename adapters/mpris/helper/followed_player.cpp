@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "player_calls.h"
 
@@ -41,10 +42,10 @@ unique_signal Connect(gpointer instance, const char* signal, Callback callback, 
 
 }  // namespace
 
-FollowedPlayer::FollowedPlayer(const PlayerHandle& player, std::function<void()> changed)
+FollowedPlayer::FollowedPlayer(const PlayerHandle& player, Callbacks callbacks)
     : instance_(player.instance),
       proxy_(G_DBUS_PROXY(g_object_ref(player.proxy))),
-      changed_(std::move(changed)),
+      callbacks_(std::move(callbacks)),
       commands_(instance_, player.proxy, [this] { return Facts(); })
 {
     properties_changed_ =
@@ -53,6 +54,7 @@ FollowedPlayer::FollowedPlayer(const PlayerHandle& player, std::function<void()>
     ReadRootFacts();
     const TrackInfo info = ReadTrackInfo(CachedProperty(proxy_.get(), "Metadata", G_VARIANT_TYPE_VARDICT).get());
     ShowTrack(info);
+    track_changed_ = false;
     Rebase(0);
     ReadPosition();
 }
@@ -128,7 +130,9 @@ void FollowedPlayer::ReadListPosition(TrackInfo info)
 
 void FollowedPlayer::ShowTrack(const TrackInfo& info)
 {
-    window_title_ = mpris_bridge::ComposeWindowTitle(info.metadata).window_title;
+    mpris_bridge::ComposedTitle track = mpris_bridge::ComposeWindowTitle(info.metadata);
+    if (track.window_title != track_.window_title) track_changed_ = true;
+    track_ = std::move(track);
     track_figures_.length_s = info.length_s;
     track_figures_.freq_hz = info.freq_hz;
     track_figures_.kbps = info.kbps;
@@ -160,9 +164,10 @@ void FollowedPlayer::ReadPosition()
                  });
 }
 
-void FollowedPlayer::Changed() const
+void FollowedPlayer::Changed()
 {
-    if (changed_) changed_();
+    if (std::exchange(track_changed_, false) && callbacks_.track) callbacks_.track();
+    if (callbacks_.status) callbacks_.status();
 }
 
 mpris_bridge::Status FollowedPlayer::StatusNow() const

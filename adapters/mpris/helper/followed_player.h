@@ -20,14 +20,22 @@ namespace mpris_helper {
 
 class FollowedPlayer {
 public:
-    // `changed` runs after anything the bridge shows has changed (title,
-    // status, position); never from within the constructor.
-    FollowedPlayer(const PlayerHandle& player, std::function<void()> changed);
+    // Never called from within the constructor: what is there at the start
+    // is read from the getters.
+    struct Callbacks {
+        std::function<void()> track;   // Track() has changed
+        std::function<void()> status;  // StatusNow() has a new starting point: state, position or rate
+    };
+
+    FollowedPlayer(const PlayerHandle& player, Callbacks callbacks);
     FollowedPlayer(const FollowedPlayer&) = delete;
     FollowedPlayer& operator=(const FollowedPlayer&) = delete;
 
     const std::string& Instance() const noexcept { return instance_; }
-    const std::string& WindowTitle() const noexcept { return window_title_; }
+    // The track as the calculator is to see it: artist and title in the
+    // ANSI code page's repertoire, and the bridge window's title.
+    const mpris_bridge::ComposedTitle& Track() const noexcept { return track_; }
+    const std::string& WindowTitle() const noexcept { return track_.window_title; }
     mpris_bridge::Status StatusNow() const;
     mpris_bridge::PlayerFacts Facts() const;
 
@@ -43,16 +51,17 @@ private:
     void ShowTrack(const TrackInfo& info);
     void Rebase(std::optional<int64_t> position_ms);
     void ReadPosition();
-    void Changed() const;
+    void Changed();
 
     std::string instance_;
     gobject_ptr<GDBusProxy> proxy_;
-    std::function<void()> changed_;
+    Callbacks callbacks_;
+    bool track_changed_ = false;  // since the callbacks were last called
     bool can_quit_ = false;
     bool has_track_list_ = false;
     uint64_t track_reads_ = 0;     // an answer about an older track is ignored
     uint64_t position_reads_ = 0;  // likewise for the position
-    std::string window_title_;
+    mpris_bridge::ComposedTitle track_;
     mpris_bridge::Status track_figures_;  // length, frequency, bit rate of the track
     mpris_bridge::PlayerCache clock_;
     unique_signal properties_changed_;

@@ -37,7 +37,10 @@ void HelperApp::Follow(const PlayerHandle* player)
 {
     // The old one goes first: its calls and reads end with it.
     followed_.reset();
-    if (player) followed_ = std::make_unique<FollowedPlayer>(*player, [this] { PublishChanges(); });
+    if (player) {
+        const auto publish = [this] { PublishChanges(); };
+        followed_ = std::make_unique<FollowedPlayer>(*player, FollowedPlayer::Callbacks{publish, publish});
+    }
     PublishChanges();
 }
 
