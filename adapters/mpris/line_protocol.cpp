@@ -4,6 +4,8 @@
 #include <charconv>
 #include <utility>
 
+#include "utf8.h"
+
 namespace mpris_bridge {
 namespace {
 
@@ -89,19 +91,17 @@ Parsed ParseStatus(std::string_view rest)
     return Parsed{StatusLine{status}, {}};
 }
 
-// Replaces what would make a TRACK line unparseable by '?', byte for byte
-// in the control characters and whole sequences in broken UTF-8.
+// Replaces what would make a TRACK line unparseable by '?': each control
+// character, and each byte that starts no well-formed character.
 std::string CleanTitle(std::string_view title)
 {
     if (IsCleanUtf8(title)) return std::string(title);
     std::string clean;
     for (size_t i = 0; i < title.size();) {
-        size_t length = 1;
-        const auto lead = static_cast<unsigned char>(title[i]);
-        if (lead >= 0xC0) length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-        const std::string_view piece = title.substr(i, length);
-        clean += IsCleanUtf8(piece) && piece.size() == length ? std::string(piece) : std::string("?");
-        i += piece.size() == length && IsCleanUtf8(piece) ? length : 1;
+        const CodePoint c = DecodeAt(title, i);
+        const bool control = c.length && (c.value < 0x20 || c.value == 0x7F);
+        clean += c.length && !control ? std::string(title.substr(i, c.length)) : std::string("?");
+        i += c.length ? c.length : 1;
     }
     return clean;
 }
@@ -232,37 +232,10 @@ bool TokensEqual(std::string_view a, std::string_view b) noexcept
 
 bool IsCleanUtf8(std::string_view text) noexcept
 {
-    size_t i = 0;
-    while (i < text.size()) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c < 0x20 || c == 0x7F) return false;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        size_t length = 0;
-        uint32_t point = 0;
-        if (c >= 0xC2 && c <= 0xDF) {
-            length = 2;
-            point = c & 0x1F;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            length = 3;
-            point = c & 0x0F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            length = 4;
-            point = c & 0x07;
-        } else {
-            return false;
-        }
-        if (i + length > text.size()) return false;
-        for (size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) return false;
-            point = (point << 6) | (next & 0x3F);
-        }
-        const bool overlong = (length == 3 && point < 0x800) || (length == 4 && point < 0x10000);
-        if (overlong || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) return false;
-        i += length;
+    for (size_t i = 0; i < text.size();) {
+        const CodePoint c = DecodeAt(text, i);
+        if (!c.length || c.value < 0x20 || c.value == 0x7F) return false;
+        i += c.length;
     }
     return true;
 }

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "utf8.h"
+
 namespace mpris_bridge {
 
 // What a player says about its track, strings in UTF-8.
@@ -40,8 +42,5 @@ std::u32string ToAnsiRepertoire(std::string_view utf8);
 // The last path segment of a URL, percent-decoded, without its extension;
 // "" for a URL without one.
 std::string FileNameWithoutExtension(std::string_view url);
-
-std::u32string DecodeUtf8(std::string_view text);  // broken sequences become U+FFFD
-std::string EncodeUtf8(std::u32string_view text);
 
 }  // namespace mpris_bridge

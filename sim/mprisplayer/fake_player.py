@@ -2,8 +2,14 @@
 """A media player on the session bus that speaks MPRIS and nothing else.
 
     fake_player.py NAME CALL_LOG [--tracks JSON] [--no-quit] [--no-next]
+                   [--also-instance] [--hung] [--slow SECONDS]
 
-Owns org.mpris.MediaPlayer2.NAME. Every method call and property write
+Owns org.mpris.MediaPlayer2.NAME (and NAME.instance<pid> with
+--also-instance, on the same connection, as VLC does). --hung: it answers
+no call (method or property) until told {"hang": false}; the calls it got
+meanwhile are then carried out, as a stopped process would on SIGCONT.
+--slow: every call is carried out and answered SECONDS late. Signals go out
+as usual either way. Every method call and property write
 that reaches it is appended to CALL_LOG as one JSON object per line with
 its arrival time (time.time()); so is each metadata change made on command
 (as an "event"). Standard input takes JSON commands, one a
@@ -12,6 +18,8 @@ line:
     {"status": "Playing"}   change the playback status
     {"position": us}        jump there and emit Seeked
     {"rename": "NAME2"}     give up the bus name and take another
+    {"hang": true|false}    stop answering calls / answer them again
+    {"slow": SECONDS}       answer every call that late (0: at once)
     {"quit": true}          leave the bus and end
 The player goes through TRACKS (a JSON list of metadata dictionaries) on
 Next and Previous.
@@ -58,9 +66,12 @@ def to_dbus_metadata(meta, index):
 
 
 class FakePlayer(dbus.service.Object):
-    def __init__(self, bus, name, log, tracks, can_quit, can_next):
+    def __init__(self, bus, name, log, tracks, can_quit, can_next, hung=False, slow=0.0, also_instance=False):
         super().__init__(bus, PATH)
         self.bus = bus
+        self.hung = hung
+        self.held = []
+        self.slow = slow
         self.log = open(log, 'a', buffering=1)
         self.tracks = tracks
         self.index = 0
@@ -81,6 +92,10 @@ class FakePlayer(dbus.service.Object):
             'SupportedMimeTypes': dbus.Array([], signature='s'),
         }
         self.name = None
+        if also_instance:
+            # Taken first, so a helper sees the instance name before the plain one.
+            self.instance_name = dbus.service.BusName(f'{ROOT}.{name}.instance{os.getpid()}', bus,
+                                                      do_not_queue=True)
         self.take_name(name)
 
     def take_name(self, name):
@@ -131,89 +146,135 @@ class FakePlayer(dbus.service.Object):
         self.set_position(0)
         self.changed(Metadata=self.meta)
 
-    # org.mpris.MediaPlayer2
-    @dbus.service.method(ROOT)
-    def Raise(self):
-        self.record('Raise')
+    def answer(self, reply, error, work):
+        """Carries out `work` and answers with what it returns: at once, late
+        when slow, or once no longer hung."""
+        def run():
+            try:
+                result = work()
+            except Exception as e:  # noqa: BLE001 - the caller gets it as a D-Bus error
+                error(e)
+                return False
+            reply() if result is None else reply(result)
+            return False
+        if self.hung:
+            self.held.append(run)
+        elif self.slow:
+            GLib.timeout_add(int(self.slow * 1000), run)
+        else:
+            run()
 
-    @dbus.service.method(ROOT)
-    def Quit(self):
+    def set_hung(self, hung):
+        self.hung = hung
+        if not hung:
+            held, self.held = self.held, []
+            for run in held:
+                run()
+
+    def quit(self):
         self.record('Quit')
         GLib.idle_add(loop.quit)
 
-    # org.mpris.MediaPlayer2.Player
-    @dbus.service.method(PLAYER)
-    def Play(self):
-        self.record('Play')
-        self.set_status('Playing')
-
-    @dbus.service.method(PLAYER)
-    def Pause(self):
+    def pause(self):
         self.record('Pause')
         if self.status == 'Playing':
             self.set_status('Paused')
 
-    @dbus.service.method(PLAYER)
-    def PlayPause(self):
-        self.record('PlayPause')
-        self.set_status('Paused' if self.status == 'Playing' else 'Playing')
-
-    @dbus.service.method(PLAYER)
-    def Stop(self):
-        self.record('Stop')
-        self.set_status('Stopped')
-
-    @dbus.service.method(PLAYER)
-    def Next(self):
-        self.record('Next')
-        self.move(1)
-
-    @dbus.service.method(PLAYER)
-    def Previous(self):
-        self.record('Previous')
-        self.move(-1)
-
-    @dbus.service.method(PLAYER, in_signature='x')
-    def Seek(self, offset):
+    def seek(self, offset):
         self.record('Seek', int(offset))
         self.set_position(self.position() + int(offset))
         self.Seeked(dbus.Int64(self.position()))
 
-    @dbus.service.method(PLAYER, in_signature='ox')
-    def SetPosition(self, track, position):
+    def set_position_call(self, track, position):
         self.record('SetPosition', str(track), int(position))
         self.set_position(int(position))
         self.Seeked(dbus.Int64(self.position()))
 
-    @dbus.service.method(PLAYER, in_signature='s')
-    def OpenUri(self, uri):
-        self.record('OpenUri', str(uri))
+    def command(self, call, status=None, step=0):
+        self.record(call)
+        if status:
+            self.set_status(status)
+        if step:
+            self.move(step)
+
+    # org.mpris.MediaPlayer2
+    @dbus.service.method(ROOT, async_callbacks=('reply', 'error'))
+    def Raise(self, reply, error):
+        self.answer(reply, error, lambda: self.record('Raise'))
+
+    @dbus.service.method(ROOT, async_callbacks=('reply', 'error'))
+    def Quit(self, reply, error):
+        self.answer(reply, error, self.quit)
+
+    # org.mpris.MediaPlayer2.Player
+    @dbus.service.method(PLAYER, async_callbacks=('reply', 'error'))
+    def Play(self, reply, error):
+        self.answer(reply, error, lambda: self.command('Play', status='Playing'))
+
+    @dbus.service.method(PLAYER, async_callbacks=('reply', 'error'))
+    def Pause(self, reply, error):
+        self.answer(reply, error, self.pause)
+
+    @dbus.service.method(PLAYER, async_callbacks=('reply', 'error'))
+    def PlayPause(self, reply, error):
+        self.answer(reply, error, lambda: self.command(
+            'PlayPause', status='Paused' if self.status == 'Playing' else 'Playing'))
+
+    @dbus.service.method(PLAYER, async_callbacks=('reply', 'error'))
+    def Stop(self, reply, error):
+        self.answer(reply, error, lambda: self.command('Stop', status='Stopped'))
+
+    @dbus.service.method(PLAYER, async_callbacks=('reply', 'error'))
+    def Next(self, reply, error):
+        self.answer(reply, error, lambda: self.command('Next', step=1))
+
+    @dbus.service.method(PLAYER, async_callbacks=('reply', 'error'))
+    def Previous(self, reply, error):
+        self.answer(reply, error, lambda: self.command('Previous', step=-1))
+
+    @dbus.service.method(PLAYER, in_signature='x', async_callbacks=('reply', 'error'))
+    def Seek(self, offset, reply, error):
+        self.answer(reply, error, lambda: self.seek(offset))
+
+    @dbus.service.method(PLAYER, in_signature='ox', async_callbacks=('reply', 'error'))
+    def SetPosition(self, track, position, reply, error):
+        self.answer(reply, error, lambda: self.set_position_call(track, position))
+
+    @dbus.service.method(PLAYER, in_signature='s', async_callbacks=('reply', 'error'))
+    def OpenUri(self, uri, reply, error):
+        self.answer(reply, error, lambda: self.record('OpenUri', str(uri)))
 
     @dbus.service.signal(PLAYER, signature='x')
     def Seeked(self, position):
         pass
 
     # org.freedesktop.DBus.Properties
-    @dbus.service.method(PROPS, in_signature='ss', out_signature='v')
-    def Get(self, interface, prop):
-        return self.GetAll(interface)[prop]
-
-    @dbus.service.method(PROPS, in_signature='s', out_signature='a{sv}')
-    def GetAll(self, interface):
+    def all_props(self, interface):
         if interface == PLAYER:
             return self.player_props()
         if interface == ROOT:
             return self.root_props
         return {}
 
-    @dbus.service.method(PROPS, in_signature='ssv')
-    def Set(self, interface, prop, value):
+    def set_prop(self, interface, prop, value):
         value = bool(value) if isinstance(value, dbus.Boolean) else float(value) if isinstance(
             value, dbus.Double) else str(value)
         self.record('Set', prop, value)
         if interface == PLAYER and prop in ('Volume', 'Shuffle', 'Rate', 'LoopStatus'):
             self.props[prop] = self.props[prop].__class__(value)
             self.changed(**{prop: self.props[prop]})
+
+    @dbus.service.method(PROPS, in_signature='ss', out_signature='v', async_callbacks=('reply', 'error'))
+    def Get(self, interface, prop, reply, error):
+        self.answer(reply, error, lambda: self.all_props(interface)[prop])
+
+    @dbus.service.method(PROPS, in_signature='s', out_signature='a{sv}', async_callbacks=('reply', 'error'))
+    def GetAll(self, interface, reply, error):
+        self.answer(reply, error, lambda: dbus.Dictionary(self.all_props(interface), signature='sv'))
+
+    @dbus.service.method(PROPS, in_signature='ssv', async_callbacks=('reply', 'error'))
+    def Set(self, interface, prop, value, reply, error):
+        self.answer(reply, error, lambda: self.set_prop(interface, prop, value))
 
     @dbus.service.signal(PROPS, signature='sa{sv}as')
     def PropertiesChanged(self, interface, changed, invalidated):
@@ -262,6 +323,10 @@ class Commands:
             player.bus.release_name(f'{ROOT}.{player.name}')
             del player.bus_name
             player.take_name(command['rename'])
+        if 'hang' in command:
+            player.set_hung(bool(command['hang']))
+        if 'slow' in command:
+            player.slow = float(command['slow'])
         if command.get('quit'):
             loop.quit()
             return False
@@ -276,11 +341,15 @@ def main():
     parser.add_argument('--tracks')
     parser.add_argument('--no-quit', action='store_true')
     parser.add_argument('--no-next', action='store_true')
+    parser.add_argument('--also-instance', action='store_true')
+    parser.add_argument('--hung', action='store_true')
+    parser.add_argument('--slow', type=float, default=0.0)
     args = parser.parse_args()
     tracks = json.loads(args.tracks) if args.tracks else DEFAULT_TRACKS
     DBusGMainLoop(set_as_default=True)
     loop = GLib.MainLoop()
-    player = FakePlayer(dbus.SessionBus(), args.name, args.log, tracks, not args.no_quit, not args.no_next)
+    player = FakePlayer(dbus.SessionBus(), args.name, args.log, tracks, not args.no_quit, not args.no_next,
+                        hung=args.hung, slow=args.slow, also_instance=args.also_instance)
     GLib.io_add_watch(sys.stdin.fileno(), GLib.IO_IN | GLib.IO_HUP, Commands(player).on_input)
     print('ready', flush=True)
     loop.run()

@@ -9,13 +9,23 @@
 // no ".mp3" in any case and no " - Plavox" but its own suffix, and Plavox's
 // title parser must read back exactly the number, artist and title it says
 // it shows.
+//
+// Strings are composed (NFC) first, as the helper does with what players
+// send. The same text written with separate accents (NFD) must give the
+// same window title, and text whose composed form the code page holds must
+// come through without a '?' it did not have.
+#include "text_nfc.h"
 #include "title_compose.h"
 #include "title_parser.h"
 
+#include <glib.h>
+
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -164,15 +174,64 @@ void CheckPlainTextKept(const TrackMetadata& track, const ComposedTitle& compose
     if (composed.title != track.title) Fail("a plain title was changed", composed);
 }
 
+// As the helper reads a player's metadata.
+TrackMetadata Composed(TrackMetadata track)
+{
+    for (std::string& artist : track.artists) artist = mpris_helper::ComposedText(artist);
+    track.title = mpris_helper::ComposedText(track.title);
+    track.url = mpris_helper::ComposedText(track.url);
+    if (mpris_bridge::ToAnsiRepertoire(track.title).empty()) {
+        track.title = mpris_helper::ComposedText(mpris_bridge::FileNameWithoutExtension(track.url));
+    }
+    return track;
+}
+
+std::string Decomposed(const std::string& text)
+{
+    const std::unique_ptr<gchar, decltype(&g_free)> nfd(
+        g_utf8_normalize(text.c_str(), static_cast<gssize>(text.size()), G_NORMALIZE_NFD), g_free);
+    return nfd ? nfd.get() : text;
+}
+
+TrackMetadata DecomposedTrack(TrackMetadata track)
+{
+    for (std::string& artist : track.artists) artist = Decomposed(artist);
+    track.title = Decomposed(track.title);
+    return track;
+}
+
+bool HoldsOnlyCodePageText(const TrackMetadata& track)
+{
+    auto clean = [](const std::string& text) {
+        for (const char32_t c : mpris_bridge::DecodeUtf8(text)) {
+            if (!InWindows1252(c) || c < 0x20 || c == 0x7F || c == U'?') return false;
+        }
+        return true;
+    };
+    return std::all_of(track.artists.begin(), track.artists.end(), clean) && clean(track.title);
+}
+
+void CheckDecomposedAlike(const TrackMetadata& track, const ComposedTitle& composed)
+{
+    const ComposedTitle again = mpris_bridge::ComposeWindowTitle(Composed(DecomposedTrack(track)));
+    if (again.window_title != composed.window_title) Fail("its decomposed form composes otherwise", again);
+    // A title with nothing to show leaves the URL's file name, which may hold anything.
+    const bool titled = !mpris_bridge::ToAnsiRepertoire(track.title).empty();
+    if (titled && HoldsOnlyCodePageText(track) && composed.window_title.find('?') != std::string::npos) {
+        Fail("a '?' for text the code page holds", composed);
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    const TrackMetadata track = TrackFrom(std::string_view(reinterpret_cast<const char*>(data), size));
+    const TrackMetadata track = Composed(TrackFrom(std::string_view(reinterpret_cast<const char*>(data), size)));
     const ComposedTitle composed = mpris_bridge::ComposeWindowTitle(track);
     CheckCharacters(composed);
     CheckReadBack(composed);
     CheckNumber(track, composed);
     CheckPlainTextKept(track, composed);
+    CheckDecomposedAlike(track, composed);
     return 0;
 }

@@ -3,13 +3,6 @@
 #include <cstdio>
 
 namespace mpris_bridge {
-namespace {
-
-// The helper reads every line at once; this much unsent means it has hung.
-constexpr size_t kMaxQueuedBytes = 64 * 1024;
-
-}  // namespace
-
 HelperLink::HelperLink(HWND window, UINT message, uint16_t port, std::string token, Events& events)
     : window_(window), message_(message), port_(port), token_(std::move(token)), events_(events)
 {
@@ -19,8 +12,7 @@ void HelperLink::Connect()
 {
     socket_.reset(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
     connected_ = false;
-    lines_.Reset();
-    queued_.clear();
+    channel_.Reset();
     if (!socket_) {
         Lose("cannot make a socket", ::WSAGetLastError());
         return;
@@ -76,7 +68,10 @@ void HelperLink::OnSocketEvent(WPARAM wparam, LPARAM lparam)
 void HelperLink::Send(const Message& message)
 {
     if (!connected_) return;
-    queued_ += Encode(message);
+    if (!channel_.Queue(message)) {
+        Lose("the helper has stopped reading", 0);
+        return;
+    }
     Flush();
 }
 
@@ -87,8 +82,8 @@ void HelperLink::Read()
         if (!socket_) return;
         const int got = ::recv(socket_.get(), buffer, sizeof buffer, 0);
         if (got <= 0) return;  // would block, closed (FD_CLOSE follows) or failed
-        lines_.Feed(std::string_view(buffer, static_cast<size_t>(got)));
-        while (auto line = lines_.Next()) {
+        channel_.Received(std::string_view(buffer, static_cast<size_t>(got)));
+        while (auto line = channel_.NextLine()) {
             if (line->oversized) {
                 std::fprintf(stderr, "nj-mpris-bridge: skipped a line longer than %u bytes\n",
                              static_cast<unsigned>(kMaxLine));
@@ -107,16 +102,16 @@ void HelperLink::Read()
 
 void HelperLink::Flush()
 {
-    while (!queued_.empty() && socket_) {
-        const int sent = ::send(socket_.get(), queued_.data(), static_cast<int>(queued_.size()), 0);
+    while (channel_.HasUnsent() && socket_) {
+        const std::string_view unsent = channel_.Unsent();
+        const int sent = ::send(socket_.get(), unsent.data(), static_cast<int>(unsent.size()), 0);
         if (sent == SOCKET_ERROR) {
             if (::WSAGetLastError() == WSAEWOULDBLOCK) break;  // FD_WRITE will come
             Lose("cannot send to the helper", ::WSAGetLastError());
             return;
         }
-        queued_.erase(0, static_cast<size_t>(sent));
+        channel_.Sent(static_cast<size_t>(sent));
     }
-    if (queued_.size() > kMaxQueuedBytes) Lose("the helper has stopped reading", 0);
 }
 
 void HelperLink::Lose(const char* why, int error)
@@ -124,8 +119,7 @@ void HelperLink::Lose(const char* why, int error)
     std::fprintf(stderr, "nj-mpris-bridge: %s (%d)\n", why, error);
     socket_.reset();
     connected_ = false;
-    queued_.clear();
-    lines_.Reset();
+    channel_.Reset();
     events_.OnLinkLost();
 }
 

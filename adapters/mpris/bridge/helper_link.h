@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "line_protocol.h"
+#include "line_channel.h"
 #include "nj/unique.h"
 
 namespace mpris_bridge {
@@ -53,8 +53,7 @@ private:
     Events& events_;
     unique_socket socket_;
     bool connected_ = false;
-    LineSplitter lines_;
-    std::string queued_;
+    LineChannel channel_;
 };
 
 }  // namespace mpris_bridge

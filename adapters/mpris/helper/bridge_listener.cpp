@@ -10,32 +10,10 @@
 namespace mpris_helper {
 namespace {
 
-using mpris_bridge::LineSplitter;
-using mpris_bridge::Parsed;
-
 constexpr size_t kMaxUnauthenticated = 4;
 constexpr guint kHelloTimeoutMs = 5000;
-// A bridge this far behind is not reading; keeping more would only grow.
-constexpr size_t kMaxQueuedBytes = 256 * 1024;
-
-unique_source WatchSocket(GSocket* socket, GIOCondition condition, GSocketSourceFunc callback, gpointer data)
-{
-    GSource* source = g_socket_create_source(socket, condition, nullptr);
-    g_source_set_callback(source, reinterpret_cast<GSourceFunc>(reinterpret_cast<void (*)()>(callback)), data,
-                          nullptr);
-    g_source_attach(source, nullptr);
-    return unique_source(source);
-}
 
 }  // namespace
-
-unique_source AddTimeout(guint interval_ms, GSourceFunc callback, gpointer data)
-{
-    GSource* source = g_timeout_source_new(interval_ms);
-    g_source_set_callback(source, callback, data, nullptr);
-    g_source_attach(source, nullptr);
-    return unique_source(source);
-}
 
 struct BridgeListener::Client {
     BridgeListener* owner = nullptr;
@@ -43,9 +21,9 @@ struct BridgeListener::Client {
     unique_source readable;
     unique_source writable;
     unique_source hello_deadline;
-    LineSplitter lines;
-    std::string queued;
+    mpris_bridge::LineChannel channel;
     bool authenticated = false;
+    bool dropped = false;  // freed once the callback under way has returned
     std::string peer;
 };
 
@@ -81,15 +59,19 @@ std::unique_ptr<BridgeListener> BridgeListener::Start(uint16_t port, std::string
 
 bool BridgeListener::HasBridge() const noexcept
 {
-    return std::any_of(clients_.begin(), clients_.end(), [](const auto& c) { return c->authenticated; });
+    return std::any_of(clients_.begin(), clients_.end(),
+                       [](const auto& c) { return c->authenticated && !c->dropped; });
 }
 
 void BridgeListener::Send(const mpris_bridge::Message& message)
 {
     for (auto& client : clients_) {
-        if (!client->authenticated) continue;
-        client->queued += mpris_bridge::Encode(message);
-        if (!Flush(*client)) return;  // dropped: the list changed under us
+        if (!client->authenticated || client->dropped) continue;
+        if (!client->channel.Queue(message)) {
+            Drop(*client, "the bridge has stopped reading");
+            continue;
+        }
+        Flush(*client);
     }
 }
 
@@ -110,8 +92,8 @@ void BridgeListener::Accept()
         }
         return;
     }
-    const size_t waiting = static_cast<size_t>(
-        std::count_if(clients_.begin(), clients_.end(), [](const auto& c) { return !c->authenticated; }));
+    const size_t waiting = static_cast<size_t>(std::count_if(
+        clients_.begin(), clients_.end(), [](const auto& c) { return !c->authenticated && !c->dropped; }));
     if (waiting >= kMaxUnauthenticated) {
         Log("refused a connection: too many are waiting to say hello");
         return;  // closed as `socket` goes
@@ -131,14 +113,15 @@ void BridgeListener::Accept()
 gboolean BridgeListener::OnReadable(GSocket*, GIOCondition, gpointer data)
 {
     auto* client = static_cast<Client*>(data);
-    return client->owner->ReadFrom(*client) ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
+    if (!client->dropped) client->owner->ReadFrom(*client);
+    return client->dropped ? G_SOURCE_REMOVE : G_SOURCE_CONTINUE;
 }
 
 gboolean BridgeListener::OnWritable(GSocket*, GIOCondition, gpointer data)
 {
     auto* client = static_cast<Client*>(data);
-    if (!client->owner->Flush(*client)) return G_SOURCE_REMOVE;
-    return client->queued.empty() ? G_SOURCE_REMOVE : G_SOURCE_CONTINUE;
+    client->owner->Flush(*client);
+    return !client->dropped && client->channel.HasUnsent() ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
 }
 
 gboolean BridgeListener::OnHelloLate(gpointer data)
@@ -148,40 +131,42 @@ gboolean BridgeListener::OnHelloLate(gpointer data)
     return G_SOURCE_REMOVE;
 }
 
-// False when the client is gone.
-bool BridgeListener::ReadFrom(Client& client)
+gboolean BridgeListener::OnReap(gpointer data)
+{
+    auto* self = static_cast<BridgeListener*>(data);
+    std::erase_if(self->clients_, [](const auto& c) { return c->dropped; });
+    self->reap_ = {};
+    return G_SOURCE_REMOVE;
+}
+
+void BridgeListener::ReadFrom(Client& client)
 {
     char buffer[4096];
     GError* raw = nullptr;
     const gssize got = g_socket_receive(client.socket.get(), buffer, sizeof buffer, nullptr, &raw);
     gerror_ptr failure(raw);
-    if (got < 0 && failure && g_error_matches(failure.get(), G_IO_ERROR, G_IO_ERROR_WOULD_BLOCK)) return true;
+    if (got < 0 && failure && g_error_matches(failure.get(), G_IO_ERROR, G_IO_ERROR_WOULD_BLOCK)) return;
     if (got <= 0) {
         Drop(client, got == 0 ? "the bridge closed the connection" : std::string("read failed: ") + failure->message);
-        return false;
+        return;
     }
-    client.lines.Feed(std::string_view(buffer, static_cast<size_t>(got)));
-    while (auto line = client.lines.Next()) {
-        if (line->oversized) {
-            if (!client.authenticated) {
-                Drop(client, "an oversized line before hello");
-                return false;
-            }
+    client.channel.Received(std::string_view(buffer, static_cast<size_t>(got)));
+    while (!client.dropped) {
+        const auto line = client.channel.NextLine();
+        if (!line) return;
+        if (!line->oversized) {
+            HandleLine(client, line->text);
+        } else if (!client.authenticated) {
+            Drop(client, "an oversized line before hello");
+        } else {
             Log("skipped a line longer than " + std::to_string(mpris_bridge::kMaxLine) + " bytes");
-            continue;
-        }
-        const Client* before = &client;
-        HandleLine(client, line->text);
-        if (std::none_of(clients_.begin(), clients_.end(), [&](const auto& c) { return c.get() == before; })) {
-            return false;
         }
     }
-    return true;
 }
 
 void BridgeListener::HandleLine(Client& client, const std::string& line)
 {
-    const Parsed parsed = mpris_bridge::ParseLine(line);
+    const mpris_bridge::Parsed parsed = mpris_bridge::ParseLine(line);
     if (!client.authenticated) {
         const auto* hello = parsed.message ? std::get_if<mpris_bridge::Hello>(&*parsed.message) : nullptr;
         if (!hello || !mpris_bridge::TokensEqual(hello->token, token_)) {
@@ -189,8 +174,8 @@ void BridgeListener::HandleLine(Client& client, const std::string& line)
             return;
         }
         // The old bridge is gone or about to be: the new one takes over.
-        if (std::erase_if(clients_, [](const auto& c) { return c->authenticated; }) > 0) {
-            Log("a new bridge replaces the old connection");
+        for (auto& other : clients_) {
+            if (other->authenticated && !other->dropped) Drop(*other, "a new bridge replaces it");
         }
         client.authenticated = true;
         client.hello_deadline.reset();
@@ -209,37 +194,37 @@ void BridgeListener::HandleLine(Client& client, const std::string& line)
     Log("skipped a message the bridge does not send");
 }
 
-// False when the client was dropped.
-bool BridgeListener::Flush(Client& client)
+void BridgeListener::Flush(Client& client)
 {
-    while (!client.queued.empty()) {
+    while (!client.dropped && client.channel.HasUnsent()) {
+        const std::string_view unsent = client.channel.Unsent();
         GError* raw = nullptr;
-        const gssize sent =
-            g_socket_send(client.socket.get(), client.queued.data(), client.queued.size(), nullptr, &raw);
+        const gssize sent = g_socket_send(client.socket.get(), unsent.data(), unsent.size(), nullptr, &raw);
         gerror_ptr failure(raw);
         if (sent < 0 && failure && g_error_matches(failure.get(), G_IO_ERROR, G_IO_ERROR_WOULD_BLOCK)) break;
         if (sent <= 0) {
             Drop(client, std::string("write failed: ") + (failure ? failure->message : "nothing written"));
-            return false;
+            return;
         }
-        client.queued.erase(0, static_cast<size_t>(sent));
+        client.channel.Sent(static_cast<size_t>(sent));
     }
-    if (client.queued.size() > kMaxQueuedBytes) {
-        Drop(client, "the bridge has stopped reading");
-        return false;
-    }
-    if (!client.queued.empty() && !client.writable) {
+    if (client.dropped) return;
+    if (client.channel.HasUnsent() && !client.writable) {
         client.writable = WatchSocket(client.socket.get(), G_IO_OUT, &BridgeListener::OnWritable, &client);
-    } else if (client.queued.empty()) {
+    } else if (!client.channel.HasUnsent()) {
         client.writable.reset();
     }
-    return true;
 }
 
+// The client stops counting at once; its socket and sources go when the
+// main loop is next idle, after whatever callback is under way.
 void BridgeListener::Drop(Client& client, const std::string& why)
 {
+    if (client.dropped) return;
     Log("closed a connection: " + why);
-    std::erase_if(clients_, [&](const auto& c) { return c.get() == &client; });
+    client.dropped = true;
+    g_socket_shutdown(client.socket.get(), TRUE, TRUE, nullptr);
+    if (!reap_) reap_ = AddIdle(&BridgeListener::OnReap, this);
 }
 
 }  // namespace mpris_helper

@@ -1,7 +1,8 @@
 // The helper's end of the link to the bridge window: a TCP listener on
-// 127.0.0.1 only, on the default main loop. A connection counts once its
-// first line is HELLO with the run's token; a new authenticated connection
-// replaces the old one (the bridge was restarted).
+// 127.0.0.1 only, on the thread's default main context. A connection counts
+// once its first line is HELLO with the run's token; a new authenticated
+// connection replaces the old one (the bridge was restarted). A client that
+// is dropped is freed only after the callback that dropped it has returned.
 #pragma once
 
 #include <cstdint>
@@ -11,7 +12,7 @@
 #include <string>
 
 #include "glib_ptr.h"
-#include "line_protocol.h"
+#include "line_channel.h"
 
 namespace mpris_helper {
 
@@ -40,11 +41,12 @@ private:
     static gboolean OnReadable(GSocket* socket, GIOCondition condition, gpointer client);
     static gboolean OnWritable(GSocket* socket, GIOCondition condition, gpointer client);
     static gboolean OnHelloLate(gpointer client);
+    static gboolean OnReap(gpointer self);
 
     void Accept();
-    bool ReadFrom(Client& client);
+    void ReadFrom(Client& client);
     void HandleLine(Client& client, const std::string& line);
-    bool Flush(Client& client);
+    void Flush(Client& client);
     void Drop(Client& client, const std::string& why);
 
     std::string token_;
@@ -53,6 +55,7 @@ private:
     unique_source incoming_;
     uint16_t port_ = 0;
     std::list<std::unique_ptr<Client>> clients_;
+    unique_source reap_;
 };
 
 }  // namespace mpris_helper

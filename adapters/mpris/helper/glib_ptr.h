@@ -58,9 +58,27 @@ private:
     GSource* source_ = nullptr;
 };
 
-// A timeout on the default main context; the callback returns whether to
-// keep running.
+// A timeout on the thread's default main context; the callback returns
+// whether to keep running.
 unique_source AddTimeout(guint interval_ms, GSourceFunc callback, gpointer data);
+// An idle callback on the thread's default main context.
+unique_source AddIdle(GSourceFunc callback, gpointer data);
+// A watch of a socket on the thread's default main context.
+unique_source WatchSocket(GSocket* socket, GIOCondition condition, GSocketSourceFunc callback, gpointer data);
+
+// A cancellable that is cancelled when its owner goes, so no answer that
+// comes later reaches an object that is gone.
+class owned_cancellable {
+public:
+    owned_cancellable() : cancellable_(g_cancellable_new()) {}
+    owned_cancellable(const owned_cancellable&) = delete;
+    owned_cancellable& operator=(const owned_cancellable&) = delete;
+    ~owned_cancellable() { g_cancellable_cancel(cancellable_.get()); }
+    GCancellable* get() const noexcept { return cancellable_.get(); }
+
+private:
+    gobject_ptr<GCancellable> cancellable_;
+};
 
 // A signal handler that is disconnected with its owner.
 class unique_signal {

@@ -1,4 +1,5 @@
-// One line on standard error per event worth knowing about.
+// One line on standard error per event worth knowing about, each starting
+// with the program's name.
 #pragma once
 
 #include <string_view>
@@ -6,5 +7,8 @@
 namespace mpris_helper {
 
 void Log(std::string_view line);
+
+// For a program other than nj-mpris-helper that uses these pieces.
+void SetLogName(std::string_view name);
 
 }  // namespace mpris_helper

@@ -6,7 +6,9 @@
 //
 // The token the bridge must present comes from NJ_MPRIS_TOKEN (hex); without
 // it the helper makes one. The first line on standard output is
-// "port=N token=T" once the helper listens; the log goes to standard error.
+// "port=N token=T" once the helper listens and the players already on the
+// bus have answered (or have not, within the bound of a call); the log goes
+// to standard error.
 #include <glib-unix.h>
 #include <sys/random.h>
 
@@ -15,10 +17,8 @@
 #include <optional>
 #include <string>
 
-#include "bridge_listener.h"
+#include "helper_app.h"
 #include "log.h"
-#include "player_control.h"
-#include "player_tracker.h"
 
 namespace {
 
@@ -74,45 +74,6 @@ std::optional<std::string> TokenFromEnvironment()
     return std::string(given);
 }
 
-// Tells the bridge what changed since it was last told.
-class Publisher {
-public:
-    Publisher(PlayerTracker& tracker) : tracker_(tracker) {}
-    void Attach(BridgeListener* listener) { listener_ = listener; }
-
-    void Everything()
-    {
-        sent_present_.reset();
-        sent_title_.reset();
-        Changes();
-    }
-
-    void Changes()
-    {
-        if (!listener_ || !listener_->HasBridge()) return;
-        const bool present = tracker_.Present();
-        if (present) {
-            // Title and status first, so the window comes up showing them.
-            if (sent_title_ != tracker_.WindowTitle()) {
-                sent_title_ = tracker_.WindowTitle();
-                listener_->Send(mpris_bridge::TrackTitle{*sent_title_});
-            }
-            listener_->Send(mpris_bridge::StatusLine{tracker_.StatusNow()});
-        }
-        if (sent_present_ != present) {
-            sent_present_ = present;
-            listener_->Send(mpris_bridge::Presence{present});
-        }
-        if (!present) sent_title_.reset();
-    }
-
-private:
-    PlayerTracker& tracker_;
-    BridgeListener* listener_ = nullptr;
-    std::optional<bool> sent_present_;
-    std::optional<std::string> sent_title_;
-};
-
 gboolean OnStopSignal(gpointer loop)
 {
     g_main_loop_quit(static_cast<GMainLoop*>(loop));
@@ -143,33 +104,19 @@ int main(int argc, char** argv)
     }
 
     std::unique_ptr<GMainLoop, decltype(&g_main_loop_unref)> loop(g_main_loop_new(nullptr, FALSE), g_main_loop_unref);
-    std::unique_ptr<Publisher> publisher;
-    PlayerTracker tracker(bus.get(), options->player, [&] {
-        if (publisher) publisher->Changes();
-    });
-    publisher = std::make_unique<Publisher>(tracker);
-    PlayerControl control(tracker);
-
+    HelperApp app({options->port, options->player, *token});
     std::string error;
-    BridgeListener::Callbacks callbacks;
-    callbacks.connected = [&] { publisher->Everything(); };
-    callbacks.command = [&](mpris_bridge::Command command) { control.Run(command); };
-    std::unique_ptr<BridgeListener> listener = BridgeListener::Start(options->port, *token, callbacks, error);
-    if (!listener) {
-        Log("cannot listen on 127.0.0.1:" + std::to_string(options->port) + ": " + error);
+    const auto ready = [&app, &token] {
+        std::printf("port=%u token=%s\n", static_cast<unsigned>(app.Port()), token->c_str());
+        std::fflush(stdout);
+    };
+    if (!app.Start(bus.get(), ready, error)) {
+        Log(error);
         return 1;
     }
-    publisher->Attach(listener.get());
-    if (!tracker.Start(error)) {
-        Log("cannot watch for players: " + error);
-        return 1;
-    }
-    std::printf("port=%u token=%s\n", static_cast<unsigned>(listener->Port()), token->c_str());
-    std::fflush(stdout);
 
     g_unix_signal_add(SIGTERM, &OnStopSignal, loop.get());
     g_unix_signal_add(SIGINT, &OnStopSignal, loop.get());
     g_main_loop_run(loop.get());
-    publisher->Attach(nullptr);
     return 0;
 }

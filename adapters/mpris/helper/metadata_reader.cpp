@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "glib_ptr.h"
+#include "text_nfc.h"
 
 namespace mpris_helper {
 namespace {
@@ -41,7 +42,7 @@ std::string AsString(GVariant* value)
 {
     if (value && (g_variant_is_of_type(value, G_VARIANT_TYPE_STRING) ||
                   g_variant_is_of_type(value, G_VARIANT_TYPE_OBJECT_PATH))) {
-        return g_variant_get_string(value, nullptr);
+        return ComposedText(g_variant_get_string(value, nullptr));
     }
     return {};
 }
@@ -53,10 +54,10 @@ std::vector<std::string> AsStrings(GVariant* value)
     if (g_variant_is_of_type(value, G_VARIANT_TYPE_STRING_ARRAY)) {
         gsize count = 0;
         const gchar** items = g_variant_get_strv(value, &count);
-        for (gsize i = 0; i < count; ++i) strings.emplace_back(items[i]);
+        for (gsize i = 0; i < count; ++i) strings.push_back(ComposedText(items[i]));
         g_free(items);
     } else if (g_variant_is_of_type(value, G_VARIANT_TYPE_STRING)) {
-        strings.emplace_back(g_variant_get_string(value, nullptr));
+        strings.push_back(ComposedText(g_variant_get_string(value, nullptr)));
     }
     return strings;
 }
@@ -81,6 +82,12 @@ TrackInfo ReadTrackInfo(GVariant* metadata)
     info.metadata.artists = AsStrings(Lookup(metadata, "xesam:artist").get());
     info.metadata.title = AsString(Lookup(metadata, "xesam:title").get());
     info.metadata.url = AsString(Lookup(metadata, "xesam:url").get());
+    // The file name stands in for a title with nothing to show, as in
+    // ComposeWindowTitle; it is percent-encoded in the URL, so it is
+    // composed only once decoded.
+    if (mpris_bridge::ToAnsiRepertoire(info.metadata.title).empty()) {
+        info.metadata.title = ComposedText(mpris_bridge::FileNameWithoutExtension(info.metadata.url));
+    }
     info.metadata.track_number = AsInteger(Lookup(metadata, "xesam:trackNumber").get());
     info.track_id = AsString(Lookup(metadata, "mpris:trackid").get());
     if (auto length_us = AsInteger(Lookup(metadata, "mpris:length").get()); length_us && *length_us > 0) {

@@ -19,7 +19,7 @@ struct TrackInfo {
     int32_t kbps = 0;
 };
 
-// Any value, even one that is not a dictionary or has fields of unexpected
+// Every string is composed (NFC) before anything else sees it. Any value, even one that is not a dictionary or has fields of unexpected
 // types, gives a record; what cannot be read stays empty.
 TrackInfo ReadTrackInfo(GVariant* metadata);
 

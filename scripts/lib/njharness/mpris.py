@@ -1,12 +1,17 @@
-"""The bridge's pieces around a Nightjar rig: a private session bus, fake or
-real MPRIS players on it, nj-mpris-helper (native) and nj-mpris-bridge.exe
-(under Wine). Everything started here is ended here."""
+"""The MPRIS bridge's pieces: a private session bus, fake or real MPRIS
+players on it, nj-mpris-helper (native), a client that speaks the line
+protocol as the bridge does (HelperRig, no Wine), and around a Nightjar rig
+nj-mpris-bridge.exe under Wine (MprisRig). Everything started here is ended
+here."""
 import json
 import os
 import secrets
 import select
 import signal
+import socket
 import subprocess
+import tempfile
+import time
 
 from .checks import Failure, eventually, expect
 from .rig import Rig
@@ -41,6 +46,7 @@ class PrivateBus:
 class FakePlayer:
     def __init__(self, env, name, log, *args):
         self.name = name
+        self.stopped = False
         self.proc = subprocess.Popen([PYTHON, FAKE_PLAYER, name, log, *args],
                                      env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         if read_line(self.proc.stdout, 15) != 'ready':
@@ -50,47 +56,114 @@ class FakePlayer:
         self.proc.stdin.write(json.dumps(command) + '\n')
         self.proc.stdin.flush()
 
+    def stop(self):
+        """SIGSTOP: it keeps its bus names and answers nothing."""
+        self.proc.send_signal(signal.SIGSTOP)
+        self.stopped = True
+
+    def resume(self):
+        self.proc.send_signal(signal.SIGCONT)
+        self.stopped = False
+
     def close(self):
         if self.proc.poll() is None:
             self.proc.kill()
         self.proc.wait(timeout=10)
 
 
-class MprisRig:
-    """A Nightjar rig whose player is the bridge."""
+class BridgeClient:
+    """Speaks the line protocol to the helper as the bridge does."""
 
-    def __init__(self, build):
-        self.rig = Rig(build)
-        self.native = os.path.abspath(self.rig.env['NJ_NATIVE_DIR'])
+    def __init__(self, port, token):
+        self.sock = socket.create_connection(('127.0.0.1', port), timeout=10)
+        self.pending = b''
+        self.sock.sendall(f'HELLO {token}\n'.encode())
+
+    def send(self, command):
+        self.sock.sendall(f'CMD {command}\n'.encode())
+
+    def line(self, seconds):
+        """The next line from the helper, or None when none comes within `seconds`."""
+        deadline = time.monotonic() + seconds
+        while b'\n' not in self.pending:
+            left = deadline - time.monotonic()
+            if left <= 0 or not select.select([self.sock], [], [], left)[0]:
+                return None
+            data = self.sock.recv(65536)
+            if not data:
+                return None
+            self.pending += data
+        line, self.pending = self.pending.split(b'\n', 1)
+        return line.decode()
+
+    def at_end(self, seconds):
+        """True once the helper has closed the connection, within `seconds`; lines before that are skipped."""
+        deadline = time.monotonic() + seconds
+        while True:
+            left = deadline - time.monotonic()
+            if left <= 0 or not select.select([self.sock], [], [], left)[0]:
+                return False
+            try:
+                if not self.sock.recv(65536):
+                    return True
+            except ConnectionResetError:
+                return True
+
+    def wait_for(self, want, seconds):
+        """Reads lines until one for which want(line) holds; the lines read, or None."""
+        seen = []
+        deadline = time.monotonic() + seconds
+        while True:
+            line = self.line(max(0.0, deadline - time.monotonic()))
+            if line is None:
+                return None
+            seen.append(line)
+            if want(line):
+                return seen
+
+    def close(self):
+        self.sock.close()
+
+
+class HelperRig:
+    """A private session bus, fake players on it and nj-mpris-helper: no Wine."""
+
+    def __init__(self, native, tmp=None, env=None):
+        self.native = os.path.abspath(native)
+        self.tmp = tmp or tempfile.mkdtemp(prefix='nj-mpris-')
+        self.base_env = dict(env if env is not None else os.environ)
         self.token = secrets.token_hex(16)
         self.players = []
         self.helper = None
+        self.helper_log = None
         self.port = 0
-        self.calls_log = os.path.join(self.rig.tmp, 'calls.log')
+        self.calls_log = os.path.join(self.tmp, 'calls.log')
+        self.bus = None
+
+    def start_bus(self):
+        self.bus = PrivateBus()
+        self.base_env.update(DBUS_SESSION_BUS_ADDRESS=self.bus.address, NJ_MPRIS_TOKEN=self.token)
 
     def __enter__(self):
-        self.bus = PrivateBus()
-        self.rig.env.update(DBUS_SESSION_BUS_ADDRESS=self.bus.address, NJ_MPRIS_TOKEN=self.token)
-        try:
-            self.rig.__enter__()
-        except BaseException:
-            self.bus.close()
-            raise
+        self.start_bus()
         return self
 
     def __exit__(self, *exc):
-        try:
-            self.rig.__exit__(*exc)
-        finally:
-            self.stop_helper()
-            for p in self.players:
-                p.close()
-            self.bus.close()
+        self.close()
         return False
+
+    def close(self):
+        self.stop_helper()
+        for p in self.players:
+            p.close()
+        if self.bus:
+            self.bus.close()
+        if self.helper_log:
+            self.helper_log.close()
 
     def native_env(self):
         # The cable's preload library is for Wine; the sanitized helper wants none.
-        env = {k: v for k, v in self.rig.env.items() if k not in ('LD_PRELOAD', 'WINEPREFIX')}
+        env = {k: v for k, v in self.base_env.items() if k not in ('LD_PRELOAD', 'WINEPREFIX')}
         env['LSAN_OPTIONS'] = 'suppressions=' + HELPER_LSAN
         return env
 
@@ -103,7 +176,8 @@ class MprisRig:
         command = [os.path.join(self.native, 'adapters', 'mpris', 'helper', 'nj-mpris-helper')]
         if self.port:
             command += ['--port', str(self.port)]
-        self.helper_log = open(os.path.join(self.rig.tmp, 'helper.log'), 'a')
+        if not self.helper_log:
+            self.helper_log = open(os.path.join(self.tmp, 'helper.log'), 'a')
         self.helper = subprocess.Popen(command + list(args), env=self.native_env(), stdout=subprocess.PIPE,
                                        stderr=self.helper_log, text=True)
         line = read_line(self.helper.stdout, 15)
@@ -122,22 +196,12 @@ class MprisRig:
             self.helper.wait()
             return -1
 
-    def start_bridge(self, stderr=None):
-        exe = self.rig.exe('adapters', 'mpris', 'bridge', 'nj-mpris-bridge.exe')
-        if stderr is None:
-            self.bridge = self.rig.start(exe, '--port', str(self.port))
-            return
-        self.bridge = subprocess.Popen(['wine', exe, '--port', str(self.port)], env=dict(self.rig.env, NJ_MPRIS_TRACE='1'),
-                                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=stderr)
-        self.rig.procs.append(self.bridge)
+    def helper_said(self):
+        with open(os.path.join(self.tmp, 'helper.log')) as f:
+            return f.read()
 
-    def start_nightjar(self, bridge_stderr=None):
-        """Bridge, Nightjar on its port, main window up; the caller takes the first announcement."""
-        self.start_helper()
-        self.start_bridge(bridge_stderr)
-        self.rig.start_nightjar()
-        self.rig.choose_port(self.rig.nightjar_port)
-        expect(self.rig.probe('wait', 'Nightjar', '20', check=False) == '', 'no main window')
+    def connect(self):
+        return BridgeClient(self.port, self.token)
 
     def calls(self, since=0):
         if not os.path.exists(self.calls_log):
@@ -155,7 +219,54 @@ class MprisRig:
         return [' '.join([c['call'], *map(str, c['args'])]) for c in self.calls(since)]
 
     def wait_calls(self, since, count, seconds=10):
+        """The names of the calls since `since` once there are `count`, else False."""
         return eventually(lambda: len(self.calls(since)) >= count, seconds) and self.call_names(since)
+
+    def playerctl(self, *args):
+        return subprocess.run(['playerctl', *args], env=self.native_env(), capture_output=True, text=True,
+                              timeout=15).stdout.strip()
+
+
+class MprisRig(HelperRig):
+    """A Nightjar rig whose player is the bridge."""
+
+    def __init__(self, build):
+        self.rig = Rig(build)
+        super().__init__(self.rig.env['NJ_NATIVE_DIR'], tmp=self.rig.tmp)
+        self.base_env = self.rig.env  # the bus address goes to the Windows side too
+
+    def __enter__(self):
+        self.start_bus()
+        try:
+            self.rig.__enter__()
+        except BaseException:
+            self.bus.close()
+            raise
+        return self
+
+    def __exit__(self, *exc):
+        try:
+            self.rig.__exit__(*exc)
+        finally:
+            self.close()
+        return False
+
+    def start_bridge(self, stderr=None):
+        exe = self.rig.exe('adapters', 'mpris', 'bridge', 'nj-mpris-bridge.exe')
+        if stderr is None:
+            self.bridge = self.rig.start(exe, '--port', str(self.port))
+            return
+        self.bridge = subprocess.Popen(['wine', exe, '--port', str(self.port)], env=dict(self.rig.env, NJ_MPRIS_TRACE='1'),
+                                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=stderr)
+        self.rig.procs.append(self.bridge)
+
+    def start_nightjar(self, bridge_stderr=None):
+        """Bridge, Nightjar on its port, main window up; the caller takes the first announcement."""
+        self.start_helper()
+        self.start_bridge(bridge_stderr)
+        self.rig.start_nightjar()
+        self.rig.choose_port(self.rig.nightjar_port)
+        expect(self.rig.probe('wait', 'Nightjar', '20', check=False) == '', 'no main window')
 
     def plavoxsim(self, *args):
         """plavoxsim's helper verbs talk to whatever window has the player's class."""
@@ -168,7 +279,3 @@ class MprisRig:
 
     def player_window_title(self):
         return self.rig.probe('title-of', 'Plavox v1.x', check=False)
-
-    def playerctl(self, *args):
-        return subprocess.run(['playerctl', *args], env=self.native_env(), capture_output=True, text=True,
-                              timeout=15).stdout.strip()
