@@ -36,17 +36,17 @@ struct PlayerMessage {
 
 // The player's own command numbers (WM_COMMAND wParam), by PlayerCommand.
 constexpr PlayerMessage kCommandMessages[] = {
-    {WM_COMMAND, 40045, 0},  // Play
-    {WM_COMMAND, 40046, 0},  // Pause
-    {WM_COMMAND, 40047, 0},  // Stop
-    {WM_COMMAND, 40048, 0},  // Next
-    {WM_COMMAND, 40044, 0},  // Previous
-    {WM_COMMAND, 40148, 0},  // SkipForward
-    {WM_COMMAND, 40144, 0},  // SkipBack
-    {WM_COMMAND, 40147, 0},  // FadeAndStop
-    {WM_COMMAND, 40023, 0},  // Shuffle
-    {WM_USER, 0, 101},       // ClearPlaylist
-    {WM_CLOSE, 0, 0},        // Close
+    {WM_COMMAND, player::kPlay, 0},
+    {WM_COMMAND, player::kPause, 0},
+    {WM_COMMAND, player::kStop, 0},
+    {WM_COMMAND, player::kNext, 0},
+    {WM_COMMAND, player::kPrevious, 0},
+    {WM_COMMAND, player::kSkipForward, 0},
+    {WM_COMMAND, player::kSkipBack, 0},
+    {WM_COMMAND, player::kFadeAndStop, 0},
+    {WM_COMMAND, player::kShuffle, 0},
+    {player::kUserMessage, 0, player::kClearPlaylist},
+    {WM_CLOSE, 0, 0},
 };
 static_assert(std::size(kCommandMessages) == static_cast<size_t>(PlayerCommand::Close) + 1);
 

@@ -10,19 +10,21 @@
 #include <string>
 
 #include "plavox/plavox.h"
+#include "plavox/player_window.h"
 
 namespace plavox {
 
 using Microsoft::WRL::ComPtr;
 
-inline constexpr char kPlayerClass[] = "Plavox v1.x";
+inline constexpr const char* kPlayerClass = player::kWindowClass;
 
 // Queries of the player: WM_USER with lParam selecting the query and
 // wParam its variant.
-inline constexpr UINT kPlayerQuery = WM_USER;
-inline constexpr LPARAM kQueryPlayState = 104;
-inline constexpr LPARAM kQueryPosition = 105;
-inline constexpr LPARAM kQueryAudioInfo = 126;
+inline constexpr UINT kPlayerQuery = player::kUserMessage;
+static_assert(kPlayerQuery == WM_USER);
+inline constexpr LPARAM kQueryPlayState = player::kPlayState;
+inline constexpr LPARAM kQueryPosition = player::kPositionOrLength;
+inline constexpr LPARAM kQueryAudioInfo = player::kTrackFormat;
 
 // The shell call of LaunchFile and Addfile. Tests hand the module state
 // another one to see what the shell would have been given.

@@ -4,6 +4,8 @@
 #include <charconv>
 #include <utility>
 
+#include <plavox/player_window.h>
+
 #include "utf8.h"
 
 namespace mpris_bridge {
@@ -33,15 +35,15 @@ struct PlayerCommandId {
 };
 
 constexpr std::array<PlayerCommandId, 9> kPlayerCommandIds{{
-    {40045, Command::Play},
-    {40046, Command::Pause},
-    {40047, Command::Stop},
-    {40048, Command::Next},
-    {40044, Command::Previous},
-    {40148, Command::SkipForward},
-    {40144, Command::SkipBack},
-    {40147, Command::FadeAndStop},
-    {40023, Command::Shuffle},
+    {plavox::player::kPlay, Command::Play},
+    {plavox::player::kPause, Command::Pause},
+    {plavox::player::kStop, Command::Stop},
+    {plavox::player::kNext, Command::Next},
+    {plavox::player::kPrevious, Command::Previous},
+    {plavox::player::kSkipForward, Command::SkipForward},
+    {plavox::player::kSkipBack, Command::SkipBack},
+    {plavox::player::kFadeAndStop, Command::FadeAndStop},
+    {plavox::player::kShuffle, Command::Shuffle},
 }};
 
 // Splits off the text up to the next blank; the rest follows the blank.

@@ -31,13 +31,13 @@ int32_t PlayerCache::PositionMsAt(int64_t now_ms) const noexcept
 int32_t PlayerCache::Answer(uint32_t wparam, uint32_t lparam, int64_t now_ms) const noexcept
 {
     switch (lparam) {
-    case kPlayStateRequest:
+    case plavox::player::kPlayState:
         return static_cast<int32_t>(status_.state);
-    case kPositionOrLengthRequest:
+    case plavox::player::kPositionOrLength:
         if (wparam == 0) return PositionMsAt(now_ms);
         if (wparam == 1) return status_.length_s;
         return 0;
-    case kTrackFormatRequest:
+    case plavox::player::kTrackFormat:
         if (wparam == 0) return status_.freq_hz;
         if (wparam == 1) return status_.kbps;
         return 0;

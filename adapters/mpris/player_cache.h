@@ -5,15 +5,11 @@
 
 #include <cstdint>
 
+#include <plavox/player_window.h>
+
 #include "line_protocol.h"
 
 namespace mpris_bridge {
-
-// The media player's WM_USER requests, selected by lParam.
-inline constexpr uint32_t kClearPlaylistRequest = 101;
-inline constexpr uint32_t kPlayStateRequest = 104;
-inline constexpr uint32_t kPositionOrLengthRequest = 105;  // wParam 0: position in ms; 1: length in s
-inline constexpr uint32_t kTrackFormatRequest = 126;       // wParam 0: sample rate in Hz; 1: bit rate in kbit/s
 
 class PlayerCache {
 public:

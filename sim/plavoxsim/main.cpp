@@ -26,7 +26,7 @@ using plavoxsim::Options;
 using plavoxsim::Player;
 using plavoxsim::State;
 
-constexpr wchar_t kClassName[] = L"Plavox v1.x";
+constexpr const wchar_t* kClassName = plavox::player::kWindowClassW;
 constexpr UINT_PTR kRefreshTimer = 1;
 constexpr UINT kRefreshMs = 200;
 constexpr DWORD kHelperTimeoutMs = 5000;

@@ -10,28 +10,15 @@
 #include <string>
 #include <vector>
 
+#include <plavox/player_window.h>
+
 namespace plavoxsim {
 
-// The player's WM_COMMAND numbers.
-enum Command : int {
-    kPrevious = 40044,
-    kPlay = 40045,
-    kPause = 40046,
-    kStop = 40047,
-    kNext = 40048,
-    kShuffle = 40023,
-    kSkipBack = 40144,
-    kFadeAndStop = 40147,
-    kSkipForward = 40148,
-};
-
-// The player's WM_USER requests, selected by lParam.
-enum Request : uint32_t {
-    kClearPlaylist = 101,
-    kPlayState = 104,        // 1 playing, 3 paused, 0 stopped
-    kPositionOrLength = 105, // wParam 0: position in ms; 1: length in s
-    kTrackFormat = 126,      // wParam 0: sample rate in Hz; 1: bit rate in kbit/s
-};
+// The numbers the player answers to are Plavox's.
+using plavox::player::Command;
+using plavox::player::Request;
+using enum plavox::player::Command;
+using enum plavox::player::Request;
 
 enum class State { Stopped, Playing, Paused };
 

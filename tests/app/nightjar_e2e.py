@@ -19,6 +19,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, '..', '..', 'scripts', 'lib'))
 
 from njharness import FIRST, Rig, announcement, eventually, expect, run_tests, track_of  # noqa: E402
+from njharness import player_window as pw  # noqa: E402
 
 
 # ---- tests ----------------------------------------------------------------
@@ -78,8 +79,8 @@ def test_each_command_byte_reaches_the_player_and_others_do_nothing(build):
             expect(r.returncode == 0, f'send {values} failed: {r.stderr}')
             if values[-1] in ('49', '53'):
                 take_announcement(rig, title)
-        want = ['WM_COMMAND 40144 0', 'WM_COMMAND 40148 0', 'WM_COMMAND 40048 0', 'WM_COMMAND 40047 0',
-                'WM_COMMAND 40046 0', 'WM_COMMAND 40045 0', 'WM_COMMAND 40044 0', 'WM_COMMAND 40046 0']
+        want = [pw.command_line(c) for c in (pw.SKIP_BACK, pw.SKIP_FORWARD, pw.NEXT, pw.STOP, pw.PAUSE, pw.PLAY,
+                                             pw.PREVIOUS, pw.PAUSE)]
 
         def commands():
             return [c for c in rig.player_commands()[before:] if c.startswith('WM_COMMAND')]
@@ -101,12 +102,12 @@ def test_a_new_title_is_announced_once_with_the_right_bytes(build):
         start_running(rig)
         expect(rig.receive(len(FIRST), timeout=15) == FIRST, 'wrong start-up announcement')
         title = rig.player_title()
-        rig.player('--send', '40048')  # the player moves on by itself
+        rig.player('--send', str(pw.NEXT))  # the player moves on by itself
         take_announcement(rig, title)
         # A second announcement of the same title would reach the calculator
         # before the next track's.
         title = rig.player_title()
-        rig.player('--send', '40048')
+        rig.player('--send', str(pw.NEXT))
         take_announcement(rig, title)
 
 

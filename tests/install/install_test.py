@@ -25,6 +25,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 TOP = os.path.abspath(os.path.join(HERE, '..', '..'))
 sys.path.insert(0, os.path.join(TOP, 'scripts', 'lib'))
 from njharness import Failure, NIGHTJAR, PLAVOX, Rig, eventually, expect, wine_env  # noqa: E402
+from njharness import player_window as pw  # noqa: E402
 
 SHIPPED = ('Nightjar.exe', 'Plavox.ocx', 'README.txt')
 INSTALLED = SHIPPED + ('Uninstall.exe',)
@@ -149,7 +150,7 @@ def run_a_session(build, prefix, folder):
         expect(rig.receive(len(first), timeout=20) == first, 'the calculator did not get the track')
         before = len(rig.player_commands())
         expect(rig.calculator('send', '2').returncode == 0, 'the key did not get through')
-        expect(eventually(lambda: 'WM_COMMAND 40144 0' in rig.player_commands()[before:]),
+        expect(eventually(lambda: pw.command_line(pw.SKIP_BACK) in rig.player_commands()[before:]),
                f'the player did not get the key: {rig.player_commands()[before:]}')
         rig.probe('close', 'Nightjar')
         expect(rig.wait_exit(15), 'Nightjar did not end')

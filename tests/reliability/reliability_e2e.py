@@ -18,6 +18,7 @@ TOP = os.path.abspath(os.path.join(HERE, '..', '..'))
 sys.path.insert(0, os.path.join(TOP, 'scripts', 'lib'))
 from njharness import FIRST, Rig, eventually, expect, run_tests  # noqa: E402
 from njharness.ticalc import TiCalc  # noqa: E402
+from njharness import player_window as pw  # noqa: E402
 
 CLOSE_LIMIT = 1.0  # seconds from the close request to the end of the process
 
@@ -68,7 +69,7 @@ def test_nightjar_announces_to_and_takes_a_command_from_the_libticables_end(buil
         calc = running(rig)  # the announcement already came through libticables
         before = len(rig.player_commands())
         calc.send(52)
-        expect(eventually(lambda: 'WM_COMMAND 40045 0' in rig.player_commands()[before:], 5),
+        expect(eventually(lambda: pw.command_line(pw.PLAY) in rig.player_commands()[before:], 5),
                'the PlayTrack command did not reach the player')
 
 
@@ -134,7 +135,7 @@ def test_close_with_the_player_gone(build):
     with Rig(build) as rig:
         calc = running(rig)
         rig.wine(rig.exe('sim', 'plavoxsim', 'plavoxsim.exe'), '--close')
-        expect(eventually(lambda: rig.probe('title-of', 'Plavox v1.x', check=False) == '', 10), 'the player stayed')
+        expect(eventually(lambda: rig.probe('title-of', pw.WINDOW_CLASS, check=False) == '', 10), 'the player stayed')
         # The emptied record is announced once the player has gone.
         expect(calc.receive(3) == [0, 0, 2], 'no empty announcement after the player went')
         took = expect_quiet_end_within_limit(rig, 'player gone')
@@ -181,7 +182,7 @@ def test_close_while_announcing_to_a_calculator_that_stopped_acknowledging(build
     with Rig(build) as rig:
         calc = running(rig)
         # The next track's announcement: the calculator takes three bytes, then stops answering.
-        rig.wine(rig.exe('sim', 'plavoxsim', 'plavoxsim.exe'), '--send', '40048')
+        rig.wine(rig.exe('sim', 'plavoxsim', 'plavoxsim.exe'), '--send', str(pw.NEXT))
         expect(len(calc.receive(3)) == 3, 'the announcement did not start')
         how, took, after_ok = close_under_a_transfer(rig)
         expect(how == 'message', 'the send wait ended quietly on a closed port')

@@ -19,6 +19,7 @@ sys.path.insert(0, os.path.join(HERE, '..', '..', 'scripts', 'lib'))
 from njharness import eventually, expect, run_tests, track_of, wine_env  # noqa: E402
 from njharness.session import demo  # noqa: E402
 from njharness.system import CALCULATOR, KEYS, System  # noqa: E402
+from njharness import player_window as pw  # noqa: E402
 
 
 @contextlib.contextmanager
@@ -52,7 +53,7 @@ def test_every_key_reaches_the_player_as_its_command(build):
 def test_a_title_change_in_the_player_reaches_the_calculator_screen(build):
     with started(build) as s:
         before = len(s.calc_lines())
-        s.player('--send', '40048')
+        s.player('--send', str(pw.NEXT))
         line = s.wait_calc_line('calc: now playing:', before, 20)
         expect(line is not None, 'the new track never reached the calculator')
         # "N. Artist - Title - Plavox"
@@ -61,8 +62,9 @@ def test_a_title_change_in_the_player_reaches_the_calculator_screen(build):
         lcd = s.probe('children', CALCULATOR)
         expect(artist in lcd and title in lcd, f'the screen does not show the track: {lcd!r}')
         # A second announcement of the same track would come before the next one's.
-        s.player('--send', '40048')
-        expect(eventually(lambda: len(s.announced_since(before)) >= 2, 20), 'the next track never reached the calculator')
+        s.player('--send', str(pw.NEXT))
+        expect(eventually(lambda: len(s.announced_since(before)) >= 2, 20),
+               'the next track never reached the calculator')
         got = s.announced_since(before)
         expect(got[0] == line and got[1] != line, f'announced more than once: {got}')
 

@@ -85,9 +85,9 @@ LRESULT PlayerWindow::OnCommand(WPARAM wparam) noexcept
 LRESULT PlayerWindow::OnRequest(WPARAM wparam, LPARAM lparam) noexcept
 {
     const auto request = static_cast<uint32_t>(lparam);
-    if (request == kClearPlaylistRequest) {
+    if (request == plavox::player::kClearPlaylist) {
         std::fprintf(stderr, "nj-mpris-bridge: clear playlist does nothing: MPRIS has no such call\n");
-    } else if (request == kTrackFormatRequest && wparam == 1) {
+    } else if (request == plavox::player::kTrackFormat && wparam == 1) {
         TraceEvent("bit-rate query");
     }
     return cache_.Answer(static_cast<uint32_t>(wparam), request, Now());

@@ -22,7 +22,7 @@ void TraceEvent(const char* what) noexcept;
 
 class PlayerWindow : public nj::Window<PlayerWindow> {
 public:
-    static constexpr wchar_t kClassName[] = L"Plavox v1.x";
+    static constexpr const wchar_t* kClassName = plavox::player::kWindowClassW;
 
     PlayerWindow(const PlayerCache& cache, std::function<void(Command)> forward)
         : cache_(cache), forward_(std::move(forward))

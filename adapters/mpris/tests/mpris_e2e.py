@@ -13,6 +13,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', '..', 'scripts', 'lib'))
 from njharness import announcement, eventually, expect, run_tests  # noqa: E402
 from njharness.mpris import MprisRig  # noqa: E402
+from njharness import player_window as pw  # noqa: E402
 
 # Waits on anything that goes through Wine: generous, since every Wine
 # process start and message round trip may be several times slower on an
@@ -98,11 +99,11 @@ def test_the_other_player_messages_map_and_queries_answer_from_the_cache(build):
                f'the position does not run with the clock: {first} then {second} after {elapsed_ms:.0f} ms')
 
         before = len(m.calls())
-        m.plavoxsim('--send', '40023')
+        m.plavoxsim('--send', str(pw.SHUFFLE))
         expect(m.wait_calls(before, 1, WINE) == ['Set Shuffle True'], f'shuffle: {m.call_names(before)}')
         before = len(m.calls())
         expect(m.ask(0, 101) == 0, 'clear playlist answers 0')
-        m.plavoxsim('--send', '40147')
+        m.plavoxsim('--send', str(pw.FADE_AND_STOP))
         fade = m.wait_calls(before, 21, seconds=WINE)
         expect(fade and fade[-2:] == ['Stop', 'Set Volume 0.8'], f'fade-and-stop ended with {fade and fade[-3:]}')
         volumes = [float(c.split()[-1]) for c in fade[:-2]]

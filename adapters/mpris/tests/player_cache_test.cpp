@@ -9,20 +9,20 @@ TEST(PlayerCache, AnswersTheQueriesAsThePlayerDoes)
 {
     PlayerCache cache;
     cache.Apply(Status{PlayState::Paused, 61000, 1000, 214, 44100, 192}, 1000);
-    EXPECT_EQ(cache.Answer(0, kPlayStateRequest, 5000), 3);
-    EXPECT_EQ(cache.Answer(0, kPositionOrLengthRequest, 5000), 61000);  // paused: does not run
-    EXPECT_EQ(cache.Answer(1, kPositionOrLengthRequest, 5000), 214);
-    EXPECT_EQ(cache.Answer(2, kPositionOrLengthRequest, 5000), 0);
-    EXPECT_EQ(cache.Answer(0, kTrackFormatRequest, 5000), 44100);
-    EXPECT_EQ(cache.Answer(1, kTrackFormatRequest, 5000), 192);
-    EXPECT_EQ(cache.Answer(0, kClearPlaylistRequest, 5000), 0);
+    EXPECT_EQ(cache.Answer(0, plavox::player::kPlayState, 5000), 3);
+    EXPECT_EQ(cache.Answer(0, plavox::player::kPositionOrLength, 5000), 61000);  // paused: does not run
+    EXPECT_EQ(cache.Answer(1, plavox::player::kPositionOrLength, 5000), 214);
+    EXPECT_EQ(cache.Answer(2, plavox::player::kPositionOrLength, 5000), 0);
+    EXPECT_EQ(cache.Answer(0, plavox::player::kTrackFormat, 5000), 44100);
+    EXPECT_EQ(cache.Answer(1, plavox::player::kTrackFormat, 5000), 192);
+    EXPECT_EQ(cache.Answer(0, plavox::player::kClearPlaylist, 5000), 0);
     EXPECT_EQ(cache.Answer(0, 999, 5000), 0);
 
     cache.Apply(Status{PlayState::Stopped, 0, 1000, 214, 0, 0}, 6000);
-    EXPECT_EQ(cache.Answer(0, kPlayStateRequest, 9000), 0);
-    EXPECT_EQ(cache.Answer(0, kPositionOrLengthRequest, 9000), 0);
+    EXPECT_EQ(cache.Answer(0, plavox::player::kPlayState, 9000), 0);
+    EXPECT_EQ(cache.Answer(0, plavox::player::kPositionOrLength, 9000), 0);
     cache.Clear();
-    EXPECT_EQ(cache.Answer(1, kPositionOrLengthRequest, 9000), 0);
+    EXPECT_EQ(cache.Answer(1, plavox::player::kPositionOrLength, 9000), 0);
 }
 
 TEST(PlayerCache, PositionRunsAtThePlaybackRateWhilePlaying)

@@ -5,4 +5,5 @@ from .rig import CHOOSER, FIRST, MAIN, PLAYER_CLASS, Rig, announcement, is_polli
 from .wine import NIGHTJAR, PLAVOX, i386_line, in_cable, set_window_mode, wine_env
 
 __all__ = ['CHOOSER', 'FIRST', 'MAIN', 'PLAYER_CLASS', 'Failure', 'Rig', 'announcement', 'eventually', 'expect',
-           'i386_line', 'in_cable', 'is_polling', 'NIGHTJAR', 'PLAVOX', 'run_tests', 'set_window_mode', 'track_of', 'wine_env']
+           'i386_line', 'in_cable', 'is_polling', 'NIGHTJAR', 'PLAVOX', 'run_tests', 'set_window_mode', 'track_of',
+           'wine_env']

@@ -14,7 +14,7 @@ import tempfile
 import time
 
 from .checks import Failure, eventually, expect
-from .rig import Rig
+from .rig import PLAYER_CLASS, Rig
 from .wine import TOP
 
 FAKE_PLAYER = os.path.join(TOP, 'sim', 'mprisplayer', 'fake_player.py')
@@ -278,4 +278,4 @@ class MprisRig(HelperRig):
         return int(r.stdout.strip())
 
     def player_window_title(self):
-        return self.rig.probe('title-of', 'Plavox v1.x', check=False)
+        return self.rig.probe('title-of', PLAYER_CLASS, check=False)

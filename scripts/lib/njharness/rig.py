@@ -5,16 +5,17 @@ import shutil
 import subprocess
 import tempfile
 
+from . import player_window as pw
 from .checks import Failure, eventually, expect
 from .wine import CABLE, LINKCAT, NIGHTJAR, PLAVOX, PLAYER, PROBE, set_window_mode, wine_env
 
 CHOOSER = 'Set Link Port:'
 MAIN = 'Nightjar'
-PLAYER_CLASS = 'Plavox v1.x'
+PLAYER_CLASS = pw.WINDOW_CLASS
 
 # Plavox's polling of the player: play state, position and audio information
 # (WM_USER with these lParams). Everything else in the log is a command.
-POLLING_QUERIES = ('104', '105', '126')
+POLLING_QUERIES = tuple(str(q) for q in (pw.PLAY_STATE, pw.POSITION_OR_LENGTH, pw.TRACK_FORMAT))
 
 
 def is_polling(line):
@@ -130,7 +131,8 @@ class Rig:
 
     def start_player(self, *args, seconds=60):
         self.start(self.exe(*PLAYER), '--log', self.log, *args)
-        expect(eventually(lambda: self.probe('title-of', PLAYER_CLASS, check=False), seconds, 0.5), f'no player window within {seconds} s')
+        expect(eventually(lambda: self.probe('title-of', PLAYER_CLASS, check=False), seconds, 0.5),
+               f'no player window within {seconds} s')
 
     def player(self, *args, check=True):
         """plavoxsim's helper verbs (--send, --ask, --close) on the running player."""

@@ -1,4 +1,5 @@
 """The scripted session of `./run --demo` and the interactive one of `./run`."""
+from . import player_window as pw
 from .checks import eventually, expect
 from .rig import MAIN
 from .system import System
@@ -29,7 +30,7 @@ def demo(build, screenshot=None, windows='unmanaged'):
 
         s.say('== the player changes track by itself')
         before = len(s.calc_lines())
-        s.player('--send', '40048')
+        s.player('--send', str(pw.NEXT))
         third = s.wait_calc_line('calc: now playing:', before, 30)
         expect(third is not None, 'the player\'s own track change never reached the calculator')
 

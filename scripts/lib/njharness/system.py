@@ -6,6 +6,7 @@ import threading
 import time
 
 from . import layout
+from . import player_window as pw
 from .checks import Failure, eventually, expect
 from .rig import CHOOSER, MAIN, Rig, is_polling
 from .wine import CALCSIM
@@ -15,17 +16,17 @@ TRAY = 'Wine System Tray'
 
 # What each keypad caption sends and what the player is told in return.
 KEYS = [
-    ('|<< Prev', 53, 'WM_COMMAND 40044 0'),
-    ('Play', 52, 'WM_COMMAND 40045 0'),
-    ('Pause', 51, 'WM_COMMAND 40046 0'),
-    ('Stop', 50, 'WM_COMMAND 40047 0'),
-    ('Next >>|', 49, 'WM_COMMAND 40048 0'),
-    ('<< Back', 2, 'WM_COMMAND 40144 0'),
-    ('Fwd >>', 3, 'WM_COMMAND 40148 0'),
+    ('|<< Prev', 53, pw.command_line(pw.PREVIOUS)),
+    ('Play', 52, pw.command_line(pw.PLAY)),
+    ('Pause', 51, pw.command_line(pw.PAUSE)),
+    ('Stop', 50, pw.command_line(pw.STOP)),
+    ('Next >>|', 49, pw.command_line(pw.NEXT)),
+    ('<< Back', 2, pw.command_line(pw.SKIP_BACK)),
+    ('Fwd >>', 3, pw.command_line(pw.SKIP_FORWARD)),
 ]
 PLAYER_COMMANDS = {
-    '40044': 'previous track', '40045': 'play', '40046': 'pause', '40047': 'stop', '40048': 'next track',
-    '40144': 'skip back', '40148': 'skip forward',
+    str(pw.PREVIOUS): 'previous track', str(pw.PLAY): 'play', str(pw.PAUSE): 'pause', str(pw.STOP): 'stop',
+    str(pw.NEXT): 'next track', str(pw.SKIP_BACK): 'skip back', str(pw.SKIP_FORWARD): 'skip forward',
 }
 
 
