@@ -12,22 +12,7 @@ import sys
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, '..', '..', 'scripts', 'lib'))
 from njharness import Failure, Rig  # noqa: E402
-from njharness.mpris import HELPER_LSAN, read_line  # noqa: E402
-
-
-def start_helper(rig, token, player):
-    native = os.path.abspath(rig.env['NJ_NATIVE_DIR'])
-    env = {k: v for k, v in os.environ.items() if k != 'LD_PRELOAD'}
-    env.update(NJ_MPRIS_TOKEN=token, LSAN_OPTIONS='suppressions=' + HELPER_LSAN)
-    command = [os.path.join(native, 'adapters', 'mpris', 'helper', 'nj-mpris-helper')]
-    if player:
-        command += ['--player', player]
-    helper = subprocess.Popen(command, env=env, stdout=subprocess.PIPE, text=True)
-    line = read_line(helper.stdout, 15)
-    if not line.startswith('port='):
-        helper.wait(timeout=10)
-        raise Failure('the MPRIS helper did not start')
-    return helper, int(line.split()[0].split('=')[1])
+from njharness.mpris import helper_env, start_helper  # noqa: E402
 
 
 def main():
@@ -41,7 +26,9 @@ def main():
         rig.env.pop('LD_PRELOAD', None)  # the cable library would refuse the real serial devices
     with rig:
         rig.env['NJ_MPRIS_TOKEN'] = token
-        helper, port = start_helper(rig, token, player)
+        helper, port = start_helper(os.path.abspath(rig.env['NJ_NATIVE_DIR']),
+                                    dict(helper_env(os.environ), NJ_MPRIS_TOKEN=token),
+                                    ['--player', player] if player else [])
         try:
             rig.start(rig.exe('adapters', 'mpris', 'bridge', 'nj-mpris-bridge.exe'), '--port', str(port))
             if not hardware:

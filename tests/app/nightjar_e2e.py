@@ -11,7 +11,6 @@ Every step has a deadline; each test ends with the prefix's wineserver
 killed and the cable taken down, so nothing outlives it.
 """
 import os
-import subprocess
 import sys
 import time
 
@@ -155,10 +154,7 @@ def test_a_close_request_during_a_transfer_ends_the_program(build):
 
 
 def screenshot(rig, title, path):
-    x, y, w, h = rig.probe('rect', title).split()
-    whole = os.path.join(rig.tmp, 'screen.png')
-    subprocess.run(['import', '-window', 'root', whole], check=True, timeout=30)
-    subprocess.run(['convert', whole, '-crop', f'{w}x{h}+{x}+{y}', '+repage', path], check=True, timeout=30)
+    rig.capture(rig.probe('rect', title).split(), path)
 
 
 def take_screenshots(build, folder):

@@ -246,10 +246,7 @@ def tray_shot(build, path):
         time.sleep(1)
         g = tray_window()
         expect(g is not None, 'no Wine System Tray window')
-        whole = os.path.join(rig.tmp, 'screen.png')
-        subprocess.run(['import', '-window', 'root', whole], check=True, timeout=30)
-        subprocess.run(['convert', whole, '-crop', f"{g['WIDTH']}x{g['HEIGHT']}+{g['X']}+{g['Y']}", '+repage', path],
-                       check=True, timeout=30)
+        rig.capture((g['X'], g['Y'], g['WIDTH'], g['HEIGHT']), path)
 
 
 def main():

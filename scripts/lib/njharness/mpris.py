@@ -28,6 +28,27 @@ def read_line(stream, seconds):
     return stream.readline().strip() if ready else ''
 
 
+def helper_env(environ):
+    """`environ` as the native helper wants it: without the cable's preload
+    library (it is for Wine) and with the sanitizer's suppressions."""
+    env = {k: v for k, v in environ.items() if k not in ('LD_PRELOAD', 'WINEPREFIX')}
+    env['LSAN_OPTIONS'] = 'suppressions=' + HELPER_LSAN
+    return env
+
+
+def start_helper(native, env, args=(), stderr=None):
+    """The MPRIS helper of the native build `native`, started with `env`;
+    returns it and the port it listens on, once it says so."""
+    helper = subprocess.Popen([os.path.join(native, 'adapters', 'mpris', 'helper', 'nj-mpris-helper'), *args],
+                              env=env, stdout=subprocess.PIPE, stderr=stderr, text=True)
+    line = read_line(helper.stdout, 30)
+    if not line.startswith('port='):
+        helper.kill()
+        helper.wait()
+        raise Failure(f'the MPRIS helper did not start: {line!r}')
+    return helper, int(line.split()[0].split('=')[1])
+
+
 class PrivateBus:
     def __init__(self):
         self.proc = subprocess.Popen(['dbus-daemon', '--session', '--nofork', '--print-address=1'],
@@ -162,10 +183,7 @@ class HelperRig:
             self.helper_log.close()
 
     def native_env(self):
-        # The cable's preload library is for Wine; the sanitized helper wants none.
-        env = {k: v for k, v in self.base_env.items() if k not in ('LD_PRELOAD', 'WINEPREFIX')}
-        env['LSAN_OPTIONS'] = 'suppressions=' + HELPER_LSAN
-        return env
+        return helper_env(self.base_env)
 
     def add_player(self, name, *args):
         player = FakePlayer(self.native_env(), name, self.calls_log, *args)
@@ -173,16 +191,11 @@ class HelperRig:
         return player
 
     def start_helper(self, *args):
-        command = [os.path.join(self.native, 'adapters', 'mpris', 'helper', 'nj-mpris-helper')]
-        if self.port:
-            command += ['--port', str(self.port)]
         if not self.helper_log:
             self.helper_log = open(os.path.join(self.tmp, 'helper.log'), 'a')
-        self.helper = subprocess.Popen(command + list(args), env=self.native_env(), stdout=subprocess.PIPE,
-                                       stderr=self.helper_log, text=True)
-        line = read_line(self.helper.stdout, 15)
-        expect(line.startswith('port='), f'the helper did not start: {line!r}')
-        self.port = int(line.split()[0].split('=')[1])
+        self.helper, self.port = start_helper(self.native, self.native_env(),
+                                              [*(['--port', str(self.port)] if self.port else []), *args],
+                                              stderr=self.helper_log)
 
     def stop_helper(self):
         """Ends the helper as a user would; its exit status (sanitizers included)."""

@@ -171,6 +171,13 @@ class Rig:
     def state(self):
         return self.probe('state', MAIN)
 
+    def capture(self, rect, path):
+        """A screenshot of the part (x, y, width, height) of the display, saved to `path`."""
+        x, y, w, h = (int(v) for v in rect)
+        whole = os.path.join(self.tmp, 'screen.png')
+        subprocess.run(['import', '-window', 'root', whole], env=self.env, check=True, timeout=60)
+        subprocess.run(['convert', whole, '-crop', f'{w}x{h}+{x}+{y}', '+repage', path], check=True, timeout=60)
+
     def wires_driven_by_nightjar(self):
         """The wires Nightjar's end of the cable pulls now: a subset of 'AB'."""
         state = self.env['NJ_CABLE_STATE'].split(':')[0]

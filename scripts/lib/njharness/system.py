@@ -209,10 +209,7 @@ class System(Rig):
         if not self.managed:
             overlapping = layout.covered(rects)
             expect(not overlapping, f'windows cover each other: {overlapping} ({rects})')
-        whole = os.path.join(self.tmp, 'screen.png')
-        subprocess.run(['import', '-window', 'root', whole], check=True, timeout=30)
-        x, y, w, h = layout.bounds([r for t, r in rects.items() if t != TRAY])
-        subprocess.run(['convert', whole, '-crop', f'{w}x{h}+{x}+{y}', '+repage', path], check=True, timeout=30)
+        self.capture(layout.bounds([r for t, r in rects.items() if t != TRAY]), path)
 
 
 def screen_size(env):
