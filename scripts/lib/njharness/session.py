@@ -1,7 +1,8 @@
 """The scripted session of `./run --demo` and the interactive one of `./run`."""
 from . import player_window as pw
 from .checks import eventually, expect
-from .rig import MAIN
+from .rig import MAIN, Rig
+from .wine import NIGHTJAR
 from .system import System
 
 
@@ -59,6 +60,20 @@ def wait_for_main_window(s):
         if s.probe('wait', MAIN, '5', check=False, timeout=40) == '':
             return True
     return False
+
+
+def hardware(build):
+    """Nightjar and the player simulator for a real calculator on a port
+    mapped with map-port.sh; ends when the user closes Nightjar."""
+    rig = Rig(build, cable=False, windows='auto')
+    rig.env.pop('LD_PRELOAD', None)  # the cable library would refuse the real serial devices
+    with rig:
+        rig.start_player('--play')
+        print('Pick the port your calculator is on (see scripts/map-port.sh --list).', flush=True)
+        rig.nightjar = rig.start(rig.exe(*NIGHTJAR))
+        rig.nightjar.wait()
+        rig.player('--close', check=False)
+    return rig.nightjar.returncode
 
 
 def interactive(build):
