@@ -65,21 +65,4 @@ Plan PlanCommand(Command command, const PlayerFacts& facts) noexcept
     return Refuse("unknown command");
 }
 
-std::string_view ActionName(Action action) noexcept
-{
-    switch (action) {
-    case Action::Nothing: return "nothing";
-    case Action::Play: return "Play";
-    case Action::Pause: return "Pause";
-    case Action::Stop: return "Stop";
-    case Action::Next: return "Next";
-    case Action::Previous: return "Previous";
-    case Action::Seek: return "Seek";
-    case Action::FadeThenStop: return "fade, Stop";
-    case Action::SetShuffle: return "Shuffle";
-    case Action::Quit: return "Quit";
-    }
-    return "?";
-}
-
 }  // namespace mpris_bridge

@@ -38,6 +38,4 @@ struct Plan {
 
 Plan PlanCommand(Command command, const PlayerFacts& facts) noexcept;
 
-std::string_view ActionName(Action action) noexcept;
-
 }  // namespace mpris_bridge
