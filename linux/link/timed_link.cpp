@@ -74,9 +74,16 @@ bool TimedLink::SenderWaiting() { return AWirePulled(lines_.Inputs()); }
 
 bool TimedLink::WaitForSender(std::chrono::milliseconds bound)
 {
-    const auto deadline = std::chrono::steady_clock::now() + bound;
+    // A sender that goes on with its next byte does so within microseconds.
+    const auto start = std::chrono::steady_clock::now();
+    const auto deadline = start + bound;
     for (tty::WireStates in = lines_.Inputs(); !AWirePulled(in); in = lines_.Inputs()) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto now = std::chrono::steady_clock::now();
+        if (now - start < kBusyPollTime) {
+            sched_yield();
+            continue;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
         if (left.count() <= 0) return false;
         // From the states just read: a pull since then ends the wait at once.
         lines_.WaitForChange(left, in);
