@@ -115,7 +115,10 @@ static int modem_ioctl(struct nj_cable_state* s, int end, unsigned long request,
  * what it was at the call, the end is unplugged (EIO), or a signal arrives
  * (EINTR, or a restart under SA_RESTART, as with a serial driver). Unlike a
  * UART's interrupt counters it sees states, not edges: a pulse shorter than
- * a wake-up can pass unseen, which the link's handshake never produces. */
+ * a wake-up can pass unseen, which the link's handshake never produces. And
+ * unlike a driver, a signal handled while the call is between two looks at
+ * the cable does not end it: a caller that bounds its wait with a signal
+ * repeats the signal (a periodic timer), as the native line driver does. */
 static int wait_for_change(struct nj_cable_state* s, int end, unsigned long mask)
 {
     if (env_is_one(NJ_CABLE_NO_IWAIT_ENV)) {

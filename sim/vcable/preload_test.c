@@ -178,6 +178,7 @@ struct waiter {
     int fd;
     int result;
     int error;
+    int done;
 };
 
 static void* wait_for_lines(void* arg)
@@ -185,6 +186,7 @@ static void* wait_for_lines(void* arg)
     struct waiter* w = arg;
     w->result = ioctl(w->fd, TIOCMIWAIT, (unsigned long)WIRES);
     w->error = errno;
+    __atomic_store_n(&w->done, 1, __ATOMIC_SEQ_CST);
     return NULL;
 }
 
@@ -194,6 +196,7 @@ static void start_waiter(struct cable* c, struct waiter* w, int end)
     const uint32_t before = __atomic_load_n(&c->shared->waiters, __ATOMIC_SEQ_CST);
     w->fd = c->end[end];
     w->result = 1;
+    w->done = 0;
     CHECK(pthread_create(&w->thread, NULL, wait_for_lines, w) == 0);
     while (__atomic_load_n(&c->shared->waiters, __ATOMIC_SEQ_CST) == before) usleep(200);
 }
@@ -231,7 +234,12 @@ static void test_tiocmiwait_wakes_on_a_change_and_is_interruptible(struct cable*
     start_waiter(c, &w, 0);
     int bits = TIOCM_RTS | TIOCM_DTR;
     CHECK(ioctl(c->end[1], TIOCMSET, &bits) == 0);
-    pthread_kill(w.thread, SIGUSR1);
+    /* Again and again, as a timer would: one handled while the call is
+     * between two looks at the cable does not end it. */
+    while (!__atomic_load_n(&w.done, __ATOMIC_SEQ_CST)) {
+        pthread_kill(w.thread, SIGUSR1);
+        usleep(1000);
+    }
     pthread_join(w.thread, NULL);
     CHECK(w.result == -1 && w.error == EINTR);
 
