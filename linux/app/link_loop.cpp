@@ -1,0 +1,146 @@
+#include "link_loop.h"
+
+#include "windows_1252.h"
+
+namespace nightjar::native {
+namespace {
+
+// The longest an idle wait lasts before the loop looks around again: only
+// a bound, since a pull, a track or a stop request each end the wait at once.
+constexpr std::chrono::milliseconds kIdleBound{1000};
+
+std::string Quoted(const Track& track) { return "\"" + track.artist + "\" / \"" + track.title + "\""; }
+
+}  // namespace
+
+LinkLoop::LinkLoop(PlayerSide& player, const Log& log, std::chrono::milliseconds phase_limit)
+    : player_(player), log_(log), phase_limit_(phase_limit)
+{
+}
+
+void LinkLoop::Interrupt()
+{
+    const std::lock_guard lock(mutex_);
+    if (lines_ != nullptr) lines_->Interrupt();
+}
+
+void LinkLoop::TrackChanged(const Track& track)
+{
+    {
+        const std::lock_guard lock(mutex_);
+        current_ = track;
+    }
+    Interrupt();
+}
+
+void LinkLoop::PlayerGone() { TrackChanged(Track{}); }
+
+void LinkLoop::RequestStop()
+{
+    stop_.store(true);
+    Interrupt();
+}
+
+LinkLoop::End LinkLoop::Run(tty::TtyLines& lines)
+{
+    TimedLink link(lines, phase_limit_);
+    {
+        const std::lock_guard lock(mutex_);
+        lines_ = &lines;
+        last_sent_title_.clear();
+    }
+    End end = End::Stopped;
+    try {
+        while (!stop_.load()) RunPass(link);
+    } catch (const tty::LineError& error) {
+        if (!error.DeviceGone()) {
+            const std::lock_guard lock(mutex_);
+            lines_ = nullptr;
+            throw;
+        }
+        log_.Error(std::string("the device went away: ") + error.what());
+        end = End::DeviceGone;
+    }
+    const std::lock_guard lock(mutex_);
+    lines_ = nullptr;
+    return end;
+}
+
+void LinkLoop::RunPass(TimedLink& link)
+{
+    Track pass;
+    {
+        const std::lock_guard lock(mutex_);
+        pass = current_;
+    }
+    const std::u16string title = Utf16OfUtf8(pass.title);
+    if (app::TitleChanged(title, last_sent_title_)) {
+        Announce(link, pass);
+        // Sent or dropped, this title is done: a calculator that is off
+        // gets the next track, not this one again and again.
+        last_sent_title_ = title;
+    } else if (link.SenderWaiting()) {
+        ReceiveCommand(link);
+    } else {
+        link.lines().WaitForChange(kIdleBound);
+    }
+}
+
+void LinkLoop::Announce(TimedLink& link, const Track& track)
+{
+    try {
+        link.SendString(Utf16OfUtf8(track.artist), Windows1252CodeOf);
+        link.SendString(Utf16OfUtf8(track.title), Windows1252CodeOf);
+        link.SendByte(app::kEndOfAnnouncement);
+        log_.Event(track.title.empty() ? "announced: nothing playing" : "announced " + Quoted(track));
+    } catch (const HandshakeTimeout& timeout) {
+        log_.Error("announcement of " + Quoted(track) + " dropped: " + timeout.what());
+        AwaitReleasedWires(link);
+    }
+}
+
+void LinkLoop::ReceiveCommand(TimedLink& link)
+{
+    std::uint8_t byte;
+    try {
+        byte = link.ReceiveByte();
+    } catch (const HandshakeTimeout& timeout) {
+        log_.Error(std::string("byte from the calculator dropped: ") + timeout.what());
+        AwaitReleasedWires(link);
+        return;
+    }
+    CarryOut(byte);
+}
+
+void LinkLoop::CarryOut(std::uint8_t byte)
+{
+    const app::Command command = app::LookUpCommand(byte);
+    switch (command.kind) {
+    case app::CommandKind::Player:
+        log_.Event("byte " + std::to_string(byte) + ": player command");
+        player_.Carry(byte, command);
+        break;
+    case app::CommandKind::ToggleWindow:
+        log_.Event("byte " + std::to_string(byte) + ": show/hide (no window here)");
+        break;
+    case app::CommandKind::Nothing:
+        log_.Event("byte " + std::to_string(byte) + ": no command, ignored");
+        break;
+    }
+}
+
+// After a dropped transfer the far end may still hold a wire for a while;
+// a new byte starts only once both are free, so its first pull is not
+// taken for the tail of the old one.
+void LinkLoop::AwaitReleasedWires(TimedLink& link)
+{
+    bool told = false;
+    while (!stop_.load() && link.SenderWaiting()) {
+        if (!told) log_.Error("waiting for the calculator to release the wires");
+        told = true;
+        link.lines().WaitForChange(kIdleBound);
+    }
+    if (told) log_.Event("the wires are free again");
+}
+
+}  // namespace nightjar::native
