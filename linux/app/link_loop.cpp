@@ -8,6 +8,7 @@ namespace {
 // The longest an idle wait lasts before the loop looks around again: only
 // a bound, since a pull, a track or a stop request each end the wait at once.
 constexpr std::chrono::milliseconds kIdleBound{1000};
+constexpr int kDropsBeforeWaiting = 3;
 
 std::string Quoted(const Track& track) { return "\"" + track.artist + "\" / \"" + track.title + "\""; }
 
@@ -95,7 +96,7 @@ void LinkLoop::Announce(TimedLink& link, const Track& track)
         log_.Event(track.title.empty() ? "announced: nothing playing" : "announced " + Quoted(track));
     } catch (const HandshakeTimeout& timeout) {
         log_.Error("announcement of " + Quoted(track) + " dropped: " + timeout.what());
-        AwaitReleasedWires(link);
+        TakeDrop(link);
     }
 }
 
@@ -106,9 +107,10 @@ void LinkLoop::ReceiveCommand(TimedLink& link)
         byte = link.ReceiveByte();
     } catch (const HandshakeTimeout& timeout) {
         log_.Error(std::string("byte from the calculator dropped: ") + timeout.what());
-        AwaitReleasedWires(link);
+        TakeDrop(link);
         return;
     }
+    drops_in_a_row_ = 0;
     CarryOut(byte);
 }
 
@@ -129,14 +131,22 @@ void LinkLoop::CarryOut(std::uint8_t byte)
     }
 }
 
-// After a dropped transfer the far end may still hold a wire for a while;
-// a new byte starts only once both are free, so its first pull is not
-// taken for the tail of the old one.
+// A pull right after a dropped transfer is most likely the calculator's
+// next byte, so the loop takes it as one. Only a wire held through several
+// drops in a row (a stuck or broken line) is waited out, so that it does not
+// fill the log with a drop every phase limit.
+void LinkLoop::TakeDrop(TimedLink& link)
+{
+    if (++drops_in_a_row_ < kDropsBeforeWaiting) return;
+    drops_in_a_row_ = 0;
+    AwaitReleasedWires(link);
+}
+
 void LinkLoop::AwaitReleasedWires(TimedLink& link)
 {
     bool told = false;
     while (!stop_.load() && link.SenderWaiting()) {
-        if (!told) log_.Error("waiting for the calculator to release the wires");
+        if (!told) log_.Error("a wire stays pulled; waiting for the calculator to release it");
         told = true;
         link.lines().WaitForChange(kIdleBound);
     }

@@ -42,12 +42,14 @@ private:
     void Announce(TimedLink& link, const Track& track);
     void ReceiveCommand(TimedLink& link);
     void CarryOut(std::uint8_t byte);
+    void TakeDrop(TimedLink& link);
     void AwaitReleasedWires(TimedLink& link);
 
     PlayerSide& player_;
     const Log& log_;
     std::chrono::milliseconds phase_limit_;
     std::atomic<bool> stop_{false};
+    int drops_in_a_row_ = 0;
 
     std::mutex mutex_;
     tty::TtyLines* lines_ = nullptr;  // the port of the run under way

@@ -24,11 +24,20 @@ void WriteLine(std::string_view line)
 
 }  // namespace
 
-void Log::Event(std::string_view line) const
+void Log::Write(std::string_view line) const
 {
-    if (verbose_) WriteLine(line);
+    if (sink_) {
+        sink_(line);
+    } else {
+        WriteLine(line);
+    }
 }
 
-void Log::Error(std::string_view line) const { WriteLine(line); }
+void Log::Event(std::string_view line) const
+{
+    if (verbose_) Write(line);
+}
+
+void Log::Error(std::string_view line) const { Write(line); }
 
 }  // namespace nightjar::native
