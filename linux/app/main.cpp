@@ -82,8 +82,12 @@ int RunLink(const Options& options, const Log& log, StopSignal& stop)
     if (!options.player.empty()) log.Event("player to follow: " + options.player);
     ScriptedPlayer player(STDIN_FILENO, stdout, log);
     LinkLoop loop(player, log);
-    stop.OnStop([&] { loop.RequestStop(); });
+    const auto hook = stop.OnStop([&] { loop.RequestStop(); });
     player.Start(loop);
+    struct StopPlayer {
+        PlayerSide& player;
+        ~StopPlayer() { player.Stop(); }
+    } stop_player{player};
     for (;;) {
         int status = kExitOk;
         const auto lines = OpenDevice(options, log, stop, status);
@@ -98,7 +102,7 @@ int CheckCable(const Options& options, const Log& log, StopSignal& stop)
     int status = kExitOk;
     const auto lines = OpenDevice(options, log, stop, status);
     if (!lines) return status;
-    stop.OnStop([&] { lines->Interrupt(); });
+    const auto hook = stop.OnStop([&] { lines->Interrupt(); });
     std::printf("%s: the far end's pulls show here; Ctrl+C ends\n", options.device.c_str());
     tty::WireStates shown{};
     bool first = true;

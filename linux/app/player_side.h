@@ -32,8 +32,10 @@ public:
 class PlayerSide {
 public:
     virtual ~PlayerSide() = default;
-    // Starts following a player and reporting to `events` until destroyed.
+    // Starts following a player and reporting to `events` until Stop.
     virtual void Start(PlayerEvents& events) = 0;
+    // No event is reported once this returns.
+    virtual void Stop() = 0;
     // A calculator byte the command table maps to a player call; `command`
     // is its entry (a Plavox member DISPID). Must not block the link.
     virtual void Carry(std::uint8_t byte, const app::Command& command) = 0;

@@ -6,38 +6,32 @@
 //   call BYTE DISPID            (DISPID in hex, as Plavox numbers it)
 #pragma once
 
-#include <atomic>
 #include <cstdio>
+#include <memory>
 #include <mutex>
-#include <thread>
 
+#include "input_reader.h"
 #include "log.h"
 #include "player_side.h"
-#include "unique_fd.h"
 
 namespace nightjar::native {
 
 class ScriptedPlayer final : public PlayerSide {
 public:
     ScriptedPlayer(int input_fd, std::FILE* output, const Log& log);
-    ~ScriptedPlayer() override;
-    ScriptedPlayer(const ScriptedPlayer&) = delete;
-    ScriptedPlayer& operator=(const ScriptedPlayer&) = delete;
 
     void Start(PlayerEvents& events) override;
+    void Stop() override { reader_.reset(); }
     void Carry(std::uint8_t byte, const app::Command& command) override;
 
 private:
-    void ReadLines(PlayerEvents& events);
-    void TakeLine(const std::string& line, PlayerEvents& events);
+    void TakeLine(std::string_view line, PlayerEvents& events);
 
     int input_fd_;
     std::FILE* output_;
     const Log& log_;
-    tty::UniqueFd stop_read_;
-    tty::UniqueFd stop_write_;
-    std::thread reader_;
     std::mutex output_mutex_;
+    std::unique_ptr<InputReader> reader_;
 };
 
 }  // namespace nightjar::native

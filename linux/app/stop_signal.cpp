@@ -21,7 +21,13 @@ StopSignal::~StopSignal()
     thread_.join();
 }
 
-void StopSignal::OnStop(std::function<void()> callback)
+StopSignal::Hook StopSignal::OnStop(std::function<void()> callback)
+{
+    Set(std::move(callback));
+    return Hook(*this);
+}
+
+void StopSignal::Set(std::function<void()> callback)
 {
     const std::lock_guard lock(mutex_);
     callback_ = std::move(callback);

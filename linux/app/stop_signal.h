@@ -21,11 +21,23 @@ public:
     StopSignal& operator=(const StopSignal&) = delete;
 
     bool Requested() const noexcept { return requested_.load(); }
-    // Called (on the signal thread) when a stop signal arrives; at once if
-    // one already has.
-    void OnStop(std::function<void()> callback);
+
+    // While a Hook lives, its callback runs (on the signal thread) when a
+    // stop signal arrives, or at once if one already has.
+    class [[nodiscard]] Hook {
+    public:
+        explicit Hook(StopSignal& owner) : owner_(owner) {}
+        ~Hook() { owner_.Set({}); }
+        Hook(const Hook&) = delete;
+        Hook& operator=(const Hook&) = delete;
+
+    private:
+        StopSignal& owner_;
+    };
+    Hook OnStop(std::function<void()> callback);
 
 private:
+    void Set(std::function<void()> callback);
     void Wait();
 
     sigset_t signals_{};

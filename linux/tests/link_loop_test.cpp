@@ -20,6 +20,7 @@ using testing::VirtualCable;
 class FakePlayer final : public PlayerSide {
 public:
     void Start(PlayerEvents&) override {}
+    void Stop() override {}
     void Carry(std::uint8_t byte, const app::Command& command) override
     {
         const std::lock_guard lock(mutex_);
