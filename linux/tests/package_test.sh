@@ -62,12 +62,11 @@ end0=$(sed -n 1p <<<"$cable")
 end1=$(sed -n 2p <<<"$cable")
 cable_pid=$(sed -n 3p <<<"$cable")
 # setpriv, unlike runuser, runs the program itself: its pid and status are the program's.
-session() {
-    setpriv --reuid="$user" --regid="$user" --init-groups -- env -i HOME="/home/$user" PATH=/usr/bin:/bin \
-        LD_PRELOAD="$work/libnjcable.so" NJ_CABLE_STATE="$work/cable/state" ASAN_OPTIONS=verify_asan_link_order=0 "$@"
-}
+as_session_user=(setpriv --reuid="$user" --regid="$user" --init-groups -- env -i HOME="/home/$user" PATH=/usr/bin:/bin
+    LD_PRELOAD="$work/libnjcable.so" NJ_CABLE_STATE="$work/cable/state" ASAN_OPTIONS=verify_asan_link_order=0)
+session() { "${as_session_user[@]}" "$@"; }
 mkfifo "$work/player" && chmod 666 "$work/player"
-session nightjar --device "$end0" --verbose <"$work/player" >"$work/calls" 2>"$work/log" &
+"${as_session_user[@]}" nightjar --device "$end0" --verbose <"$work/player" >"$work/calls" 2>"$work/log" &
 nightjar_pid=$!
 exec 3>"$work/player"  # the player side's script, open until the end
 session "$work/njlink" --timeout 20 "$end1" send 52 || fail "the key did not go: $(cat "$work/log")"
