@@ -2,7 +2,7 @@
 // platform-free link over the native line driver, the same code the
 // native nightjar speaks. A send/recv peer for tests and bench/.
 //
-//   njlink [OPTIONS] DEVICE send B1 B2 ...   send bytes given in decimal
+//   njlink [OPTIONS] DEVICE send B1 B2 ...   send bytes (decimal, or 0x.. hex)
 //   njlink [OPTIONS] DEVICE sendstr TEXT     send TEXT's bytes and a 0 terminator
 //   njlink [OPTIONS] DEVICE recv N           receive N bytes, print them in decimal
 //
@@ -10,13 +10,14 @@
 // on stderr the rate of a recv from its second byte on (the first waits for
 // the sender to start). Exit status: 0 done, 1 failed, 2 bad command line,
 // 3 out of time.
+#include <charconv>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "calculator_end.h"
 #include "timed_link.h"
 #include "tty_lines.h"
 
@@ -32,13 +33,14 @@ struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-long Number(const char* text, long low, long high)
+// A whole number within [low, high]: a count or a number of seconds.
+std::size_t Count(std::string_view text, std::size_t low, std::size_t high)
 {
-    char* end = nullptr;
-    const long value = std::strtol(text, &end, 10);
-    if (end == text || *end != '\0' || value < low || value > high)
-        throw UsageError(std::string("not a number from ") + std::to_string(low) + " to " + std::to_string(high) +
-                         ": " + text);
+    std::size_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc{} || end != text.data() + text.size() || value < low || value > high)
+        throw UsageError("expected a number from " + std::to_string(low) + " to " + std::to_string(high) + ", not \"" +
+                         std::string(text) + "\"");
     return value;
 }
 
@@ -47,36 +49,42 @@ struct Options {
     bool stats = false;
     std::string device;
     std::string command;
-    std::vector<const char*> args;
+    std::vector<std::string_view> args;
 };
 
 Options ParseOptions(int argc, char** argv)
 {
     Options o;
-    int i = 1;
-    for (; i < argc && std::strncmp(argv[i], "--", 2) == 0; ++i) {
-        if (std::strcmp(argv[i], "--stats") == 0) {
+    std::vector<std::string_view> words(argv + 1, argv + argc);
+    std::size_t i = 0;
+    for (; i < words.size() && words[i].substr(0, 2) == "--"; ++i) {
+        if (words[i] == "--stats") {
             o.stats = true;
-        } else if (std::strcmp(argv[i], "--timeout") == 0 && i + 1 < argc) {
-            o.timeout = std::chrono::seconds(Number(argv[++i], 1, 3600));
+        } else if (words[i] == "--timeout" && i + 1 < words.size()) {
+            o.timeout = std::chrono::seconds(Count(words[++i], 1, 3600));
         } else {
-            throw UsageError(std::string("unknown option ") + argv[i]);
+            throw UsageError("unknown option " + std::string(words[i]));
         }
     }
-    if (argc - i < 2) throw UsageError("no device or no command");
-    o.device = argv[i];
-    o.command = argv[i + 1];
-    o.args.assign(argv + i + 2, argv + argc);
+    if (words.size() - i < 2) throw UsageError("no device or no command");
+    o.device = words[i];
+    o.command = words[i + 1];
+    o.args.assign(words.begin() + static_cast<std::ptrdiff_t>(i) + 2, words.end());
     return o;
 }
 
+// The bytes of a send (each a byte as the calculator end parses one) or a sendstr.
 std::vector<std::uint8_t> BytesToSend(const Options& o)
 {
     std::vector<std::uint8_t> bytes;
     if (o.command == "send") {
-        for (const char* arg : o.args) bytes.push_back(static_cast<std::uint8_t>(Number(arg, 0, 255)));
+        for (const std::string_view arg : o.args) {
+            const auto byte = calc::ParseByte(arg);
+            if (!byte) throw UsageError("not a byte: " + std::string(arg));
+            bytes.push_back(*byte);
+        }
     } else if (o.command == "sendstr" && o.args.size() == 1) {
-        bytes.assign(o.args[0], o.args[0] + std::strlen(o.args[0]));
+        bytes.assign(o.args[0].begin(), o.args[0].end());
         bytes.push_back(0);
     } else {
         throw UsageError("bad command");
@@ -111,7 +119,7 @@ int Run(int argc, char** argv)
     const Options o = ParseOptions(argc, argv);
     const bool receive = o.command == "recv" && o.args.size() == 1;
     const std::vector<std::uint8_t> bytes = receive ? std::vector<std::uint8_t>{} : BytesToSend(o);
-    const auto count = receive ? static_cast<std::size_t>(Number(o.args[0], 0, 1 << 24)) : 0;
+    const std::size_t count = receive ? Count(o.args[0], 0, 1 << 24) : 0;
 
     const auto lines = tty::TtyLines::Open(o.device);
     native::TimedLink link(*lines, o.timeout);
