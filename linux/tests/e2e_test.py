@@ -167,7 +167,22 @@ class NightjarEndToEnd(unittest.TestCase):
                 continue
         self.fail('no byte got through after the noise')
 
-    def test_6_the_device_goes_away_and_comes_back(self):
+    def test_6_check_cable_shows_the_far_end_pulling_a_wire(self):
+        # On the calculator's end, while nightjar starts an announcement nobody answers.
+        check = subprocess.Popen([os.path.join(BUILD, 'linux/nightjar'), '--check-cable', '--device',
+                                  self.cable.ends[1]], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        try:
+            shown = Lines(check.stdout)
+            shown.wait_for('idle: both wires released')
+            mark = self.log.count()
+            self.player('track Check\tCable')
+            shown.wait_for('pulled')
+            self.log.wait_for('dropped', mark)
+        finally:
+            check.send_signal(signal.SIGINT)
+            self.assertEqual(check.wait(LIMIT), 0)
+
+    def test_7_the_device_goes_away_and_comes_back(self):
         mark = self.log.count()
         os.unlink(self.cable.device)
         self.cable.njcable('--unplug', '0')
