@@ -8,7 +8,10 @@ namespace {
 // The longest an idle wait lasts before the loop looks around again: only
 // a bound, since a pull, a track or a stop request each end the wait at once.
 constexpr std::chrono::milliseconds kIdleBound{1000};
-constexpr int kDropsBeforeWaiting = 3;
+// After this many dropped transfers in a row the loop stops logging each one
+// and tries again only every kStuckRetry (sooner when the wires change).
+constexpr int kDropsBeforeQuiet = 3;
+constexpr std::chrono::milliseconds kStuckRetry{2000};
 
 std::string Quoted(const Track& track) { return "\"" + track.artist + "\" / \"" + track.title + "\""; }
 
@@ -94,9 +97,9 @@ void LinkLoop::Announce(TimedLink& link, const Track& track)
         link.SendString(Utf16OfUtf8(track.title), Windows1252CodeOf);
         link.SendByte(app::kEndOfAnnouncement);
         log_.Event(track.title.empty() ? "announced: nothing playing" : "announced " + Quoted(track));
+        TakeSuccess();
     } catch (const HandshakeTimeout& timeout) {
-        log_.Error("announcement of " + Quoted(track) + " dropped: " + timeout.what());
-        TakeDrop(link);
+        TakeDrop(link, "announcement of " + Quoted(track) + " dropped: " + timeout.what());
     }
 }
 
@@ -106,11 +109,10 @@ void LinkLoop::ReceiveCommand(TimedLink& link)
     try {
         byte = link.ReceiveByte();
     } catch (const HandshakeTimeout& timeout) {
-        log_.Error(std::string("byte from the calculator dropped: ") + timeout.what());
-        TakeDrop(link);
+        TakeDrop(link, std::string("byte from the calculator dropped: ") + timeout.what());
         return;
     }
-    drops_in_a_row_ = 0;
+    TakeSuccess();
     CarryOut(byte);
 }
 
@@ -132,25 +134,25 @@ void LinkLoop::CarryOut(std::uint8_t byte)
 }
 
 // A pull right after a dropped transfer is most likely the calculator's
-// next byte, so the loop takes it as one. Only a wire held through several
-// drops in a row (a stuck or broken line) is waited out, so that it does not
-// fill the log with a drop every phase limit.
-void LinkLoop::TakeDrop(TimedLink& link)
+// next byte, so the loop takes it as one at once. Only a line that keeps
+// failing (a wire stuck or a cable half plugged) slows the loop down, so that
+// it neither fills the log with a drop every phase limit nor spins. The
+// retry is timed rather than waiting for the wire's release: a release and a
+// new pull between two looks would leave the wires as they were.
+void LinkLoop::TakeDrop(TimedLink& link, const std::string& what)
 {
-    if (++drops_in_a_row_ < kDropsBeforeWaiting) return;
-    drops_in_a_row_ = 0;
-    AwaitReleasedWires(link);
+    ++drops_in_a_row_;
+    if (drops_in_a_row_ <= kDropsBeforeQuiet) log_.Error(what);
+    if (drops_in_a_row_ == kDropsBeforeQuiet)
+        log_.Error("a wire stays pulled or the calculator does not answer; trying again every " +
+                   std::to_string(kStuckRetry.count() / 1000) + " s, quietly");
+    if (drops_in_a_row_ >= kDropsBeforeQuiet && !stop_.load()) link.lines().WaitForChange(kStuckRetry);
 }
 
-void LinkLoop::AwaitReleasedWires(TimedLink& link)
+void LinkLoop::TakeSuccess()
 {
-    bool told = false;
-    while (!stop_.load() && link.SenderWaiting()) {
-        if (!told) log_.Error("a wire stays pulled; waiting for the calculator to release it");
-        told = true;
-        link.lines().WaitForChange(kIdleBound);
-    }
-    if (told) log_.Event("the wires are free again");
+    if (drops_in_a_row_ >= kDropsBeforeQuiet) log_.Error("the calculator answers again");
+    drops_in_a_row_ = 0;
 }
 
 }  // namespace nightjar::native

@@ -42,8 +42,8 @@ private:
     void Announce(TimedLink& link, const Track& track);
     void ReceiveCommand(TimedLink& link);
     void CarryOut(std::uint8_t byte);
-    void TakeDrop(TimedLink& link);
-    void AwaitReleasedWires(TimedLink& link);
+    void TakeDrop(TimedLink& link, const std::string& what);
+    void TakeSuccess();
 
     PlayerSide& player_;
     const Log& log_;

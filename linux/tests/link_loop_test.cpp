@@ -182,6 +182,16 @@ TEST_F(LoopOnCable, ACalculatorSwitchedOffMidAnnouncementGetsTheNextTrack)
     EXPECT_EQ(got, (std::vector<int>{'B', 0, 'S', 'e', 'c', 'o', 'n', 'd', 0, 2}));
 }
 
+TEST_F(LoopOnCable, AStuckWireSlowsTheLoopDownUntilTheCalculatorAnswersAgain)
+{
+    calc_lines_->PutWireAOutput(link::kPullWireA);  // a stuck line
+    ASSERT_TRUE(log_lines_.AwaitLineWith("a wire stays pulled"));
+    calc_lines_->ReleaseBoth();
+    calc_->SendByte(50);
+    EXPECT_EQ(player_.NextCall().first, 50);
+    EXPECT_TRUE(log_lines_.AwaitLineWith("the calculator answers again"));
+}
+
 TEST_F(LoopOnCable, RandomPullsOnTheWiresNeverStopTheLoop)
 {
     std::mt19937 random(1234);
