@@ -68,7 +68,7 @@ std::unique_ptr<tty::TtyLines> OpenDevice(const Options& options, const Log& log
                 return nullptr;
             }
             if (missing) appeared = std::chrono::steady_clock::now() + kDevicePoll;
-            if (!told) log.Error(options.device + " is not there; waiting for it");
+            if (!told) log.Error(std::string(error.what()) + "; waiting for it");
             told = true;
         }
         std::this_thread::sleep_for(kDevicePoll);

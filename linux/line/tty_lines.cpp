@@ -17,7 +17,6 @@ namespace {
 constexpr int kInputLines = TIOCM_CTS | TIOCM_DSR;
 constexpr std::chrono::milliseconds kModemWaitSlice{50};
 constexpr std::int32_t kLineFailure = static_cast<std::int32_t>(0x80004005U);  // E_FAIL
-constexpr int kNoSuchIoctl = 515;                                             // ENOIOCTLCMD, seen by some drivers' callers
 
 // The signal that ends a blocked TIOCMIWAIT: installed without SA_RESTART, so
 // the wait returns EINTR, and with a handler that does nothing else.
@@ -45,7 +44,7 @@ public:
         sigevent event{};
         event.sigev_notify = SIGEV_THREAD_ID;
         event.sigev_signo = WakeSignal();
-        event._sigev_un._tid = gettid();
+        event._sigev_un._tid = gettid();  // sigev_notify_thread_id, which this glibc does not name
         if (timer_create(CLOCK_MONOTONIC, &event, &timer_) != 0) throw LineError(errno, "timer_create");
         const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(bound).count();
         const timespec period{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
@@ -60,7 +59,8 @@ private:
     timer_t timer_{};
 };
 
-bool IsNotSerial(int error) { return error == ENOTTY || error == EINVAL || error == kNoSuchIoctl; }
+// What a descriptor answers to a modem-line call it has no lines for.
+bool IsNotSerial(int error) { return error == ENOTTY || error == EINVAL; }
 
 OpenError OpenFailed(const std::string& path, int error)
 {
