@@ -21,6 +21,8 @@ const char kUsage[] =
     "  --list-devices    list the serial ports of this machine\n"
     "  --check-cable     show the wires of the cable as they change (Ctrl+C ends)\n"
     "  --verbose         log every event on standard error\n"
+    "  --scripted-player take the player's tracks from standard input (\"track ARTIST<TAB>TITLE\",\n"
+    "                    \"gone\") and print its calls (\"call BYTE DISPID\"): for tests\n"
     "  --help, --version\n"
     "\n"
     "Without --device and --player, both are read from\n"

@@ -80,6 +80,8 @@ std::unique_ptr<tty::TtyLines> OpenDevice(const Options& options, const Log& log
 int RunLink(const Options& options, const Log& log, StopSignal& stop)
 {
     if (!options.player.empty()) log.Event("player to follow: " + options.player);
+    // The MPRIS side plugs in here; until it does, every run uses the stand-in.
+    if (!options.scripted_player) log.Event("no MPRIS player side yet: the scripted one stands in");
     ScriptedPlayer player(STDIN_FILENO, stdout, log);
     LinkLoop loop(player, log);
     const auto hook = stop.OnStop([&] { loop.RequestStop(); });

@@ -99,7 +99,7 @@ class NightjarEndToEnd(unittest.TestCase):
         os.environ['ASAN_OPTIONS'] = 'verify_asan_link_order=0'
         cls.cable = Cable(cls.tmp.name)
         cls.nj = subprocess.Popen([os.path.join(BUILD, 'linux/nightjar'), '--device', cls.cable.device,
-                                   '--wait-device', '--verbose'],
+                                   '--wait-device', '--verbose', '--scripted-player'],
                                   stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         cls.calls, cls.log = Lines(cls.nj.stdout), Lines(cls.nj.stderr)
         cls.log.wait_for('opened')

@@ -66,7 +66,7 @@ as_session_user=(setpriv --reuid="$user" --regid="$user" --init-groups -- env -i
     LD_PRELOAD="$work/libnjcable.so" NJ_CABLE_STATE="$work/cable/state" ASAN_OPTIONS=verify_asan_link_order=0)
 session() { "${as_session_user[@]}" "$@"; }
 mkfifo "$work/player" && chmod 666 "$work/player"
-"${as_session_user[@]}" nightjar --device "$end0" --verbose <"$work/player" >"$work/calls" 2>"$work/log" &
+"${as_session_user[@]}" nightjar --device "$end0" --verbose --scripted-player <"$work/player" >"$work/calls" 2>"$work/log" &
 nightjar_pid=$!
 exec 3>"$work/player"  # the player side's script, open until the end
 session "$work/njlink" --timeout 20 "$end1" send 52 || fail "the key did not go: $(cat "$work/log")"
