@@ -108,6 +108,8 @@ class NightjarEndToEnd(unittest.TestCase):
     def tearDownClass(cls):
         cls.nj.send_signal(signal.SIGTERM)
         status = cls.nj.wait(LIMIT)
+        for stream in (cls.nj.stdin, cls.nj.stdout, cls.nj.stderr):
+            stream.close()
         cls.cable.stop()
         cls.tmp.cleanup()
         assert status == 0, 'nightjar ended with %d on SIGTERM' % status
@@ -181,6 +183,8 @@ class NightjarEndToEnd(unittest.TestCase):
         finally:
             check.send_signal(signal.SIGINT)
             self.assertEqual(check.wait(LIMIT), 0)
+            check.stdout.close()
+            check.stderr.close()
 
     def test_7_the_device_goes_away_and_comes_back(self):
         mark = self.log.count()
@@ -191,6 +195,10 @@ class NightjarEndToEnd(unittest.TestCase):
         self.cable.njcable('--plug', '0')
         os.symlink(self.cable.ends[0], self.cable.device)
         self.log.wait_for('opened', mark)
+        # Back on the cable, the calculator is told the current track again
+        # (the one of test 6, which nobody took then).
+        self.assertEqual(ticalc(self.cable, 'recv', '13'),
+                         ['67', '104', '101', '99', '107', '0', '67', '97', '98', '108', '101', '0', '2'])
         self.assert_calls(50)
 
 
