@@ -26,6 +26,7 @@ packages=(
     pkg-config libglib2.0-dev libplayerctl-dev playerctl mpv mpv-mpris sox
     clang libclang-rt-14-dev libticables-dev
     nsis zip unzip
+    dpkg-dev lintian
 )
 
 missing=()

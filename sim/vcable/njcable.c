@@ -8,6 +8,10 @@
  *       once the cable is ready.
  *   njcable --show STATE_FILE
  *       Prints what each end drives and reads.
+ *   njcable --unplug END STATE_FILE, njcable --plug END STATE_FILE
+ *       Unplugs end 0 or 1 (its modem lines answer EIO, as a USB adapter's
+ *       do once pulled out) or plugs it back in. A cable whose daemon has
+ *       ended reads as unplugged at both ends.
  *
  * Processes see the cable's modem lines through the preload library
  * (libnjcable.so) with NJ_CABLE_STATE=STATE_FILE in their environment. */
@@ -72,7 +76,7 @@ static void open_end(struct end_fds* fds, struct nj_cable_end* end)
 
 /* Written under a temporary name and renamed, so that a reader finds either
  * no file or a complete one. */
-static void write_state(const char* path, const struct nj_cable_state* state)
+static struct nj_cable_state* write_state(const char* path, const struct nj_cable_state* state)
 {
     char tmp[4096];
     snprintf(tmp, sizeof(tmp), "%s.tmp%d", path, (int)getpid());
@@ -87,7 +91,34 @@ static void write_state(const char* path, const struct nj_cable_state* state)
     mapped->magic = 0;
     __atomic_store_n(&mapped->magic, NJ_CABLE_MAGIC, __ATOMIC_RELEASE);
     if (rename(tmp, path) != 0) die("rename");
-    /* The mapping stays, for as long as the daemon runs. */
+    return mapped; /* the mapping stays, for as long as the daemon runs */
+}
+
+static void set_unplugged(struct nj_cable_state* s, int end, int value)
+{
+    __atomic_store_n(&s->end[end].unplugged, (uint32_t)value, __ATOMIC_RELEASE);
+    nj_cable_changed(s);
+}
+
+static int plug(const char* end_text, const char* path, int unplugged)
+{
+    const int end = atoi(end_text);
+    if ((strcmp(end_text, "0") != 0 && strcmp(end_text, "1") != 0)) {
+        fprintf(stderr, "njcable: END is 0 or 1, not %s\n", end_text);
+        return 2;
+    }
+    const int fd = open(path, O_RDWR | O_CLOEXEC);
+    if (fd < 0) die(path);
+    struct nj_cable_state* s = mmap(NULL, sizeof(*s), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    close(fd);
+    if (s == MAP_FAILED) die("mmap");
+    if (__atomic_load_n(&s->magic, __ATOMIC_ACQUIRE) != NJ_CABLE_MAGIC || s->version != NJ_CABLE_VERSION) {
+        fprintf(stderr, "njcable: %s is not a cable\n", path);
+        return 1;
+    }
+    set_unplugged(s, end, unplugged);
+    munmap(s, sizeof(*s));
+    return 0;
 }
 
 static void drain(int fd)
@@ -138,7 +169,8 @@ static int show(const char* path)
 static int usage(void)
 {
     fprintf(stderr, "usage: njcable [--daemon] [--parent PID] STATE_FILE\n"
-                    "       njcable --show STATE_FILE\n");
+                    "       njcable --show STATE_FILE\n"
+                    "       njcable --unplug|--plug END STATE_FILE\n");
     return 2;
 }
 
@@ -154,6 +186,8 @@ int main(int argc, char** argv)
             parent = (pid_t)atoi(argv[++i]);
         } else if (strcmp(argv[i], "--show") == 0 && i + 2 == argc) {
             return show(argv[i + 1]);
+        } else if ((strcmp(argv[i], "--unplug") == 0 || strcmp(argv[i], "--plug") == 0) && i + 3 == argc) {
+            return plug(argv[i + 1], argv[i + 2], strcmp(argv[i], "--unplug") == 0);
         } else {
             return usage();
         }
@@ -196,7 +230,7 @@ int main(int argc, char** argv)
 
     printf("%s\n%s\n%d\n", state.end[0].path, state.end[1].path, (int)getpid());
     fflush(stdout);
-    write_state(state_path, &state);
+    struct nj_cable_state* shared = write_state(state_path, &state);
     if (daemonize) {
         const int null = open("/dev/null", O_RDWR);
         dup2(null, 0);
@@ -207,5 +241,8 @@ int main(int argc, char** argv)
 
     serve(fds, parent);
     unlink(state_path);
+    /* Whoever still uses an end learns that the cable is gone. */
+    set_unplugged(shared, 0, 1);
+    set_unplugged(shared, 1, 1);
     return 0;
 }

@@ -12,8 +12,10 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <pthread.h>
 #include <linux/serial.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -35,6 +37,8 @@ struct cable {
     char dir[64];
     char state[128];
     int end[2];
+    const char* njcable;
+    const struct nj_cable_state* shared; /* to see when a waiter is blocked */
 };
 
 static void start_cable(struct cable* c, const char* njcable)
@@ -69,15 +73,24 @@ static void start_cable(struct cable* c, const char* njcable)
         c->end[e] = open(path[e], O_RDWR | O_NOCTTY);
         if (c->end[e] < 0) exit(2);
     }
+    c->njcable = njcable;
+    const int fd = open(c->state, O_RDONLY);
+    void* mem = fd < 0 ? MAP_FAILED : mmap(NULL, sizeof(struct nj_cable_state), PROT_READ, MAP_SHARED, fd, 0);
+    if (mem == MAP_FAILED) exit(2);
+    close(fd);
+    c->shared = mem;
 }
 
 static void stop_cable(struct cable* c)
 {
-    close(c->end[0]);
     close(c->end[1]);
     kill(c->daemon, SIGTERM);
     waitpid(c->daemon, NULL, 0);
     CHECK(access(c->state, F_OK) != 0); /* the daemon removes its state */
+    int bits = 0;
+    CHECK(ioctl(c->end[0], TIOCMGET, &bits) == -1 && errno == EIO); /* and the ends read as unplugged */
+    close(c->end[0]);
+    munmap((void*)c->shared, sizeof(struct nj_cable_state));
     rmdir(c->dir);
 }
 
@@ -156,6 +169,96 @@ static void test_everything_else_passes_through(struct cable* c)
     close(pipe_fds[1]);
 
     CHECK(ioctl(c->end[0], TIOCMGET, NULL) == -1 && errno == EFAULT);
+}
+
+/* ---- TIOCMIWAIT ---- */
+
+struct waiter {
+    pthread_t thread;
+    int fd;
+    int result;
+    int error;
+    int done;
+};
+
+static void* wait_for_lines(void* arg)
+{
+    struct waiter* w = arg;
+    w->result = ioctl(w->fd, TIOCMIWAIT, (unsigned long)WIRES);
+    w->error = errno;
+    __atomic_store_n(&w->done, 1, __ATOMIC_SEQ_CST);
+    return NULL;
+}
+
+/* Starts a TIOCMIWAIT on the end and returns once it is blocked. */
+static void start_waiter(struct cable* c, struct waiter* w, int end)
+{
+    const uint32_t before = __atomic_load_n(&c->shared->waiters, __ATOMIC_SEQ_CST);
+    w->fd = c->end[end];
+    w->result = 1;
+    w->done = 0;
+    CHECK(pthread_create(&w->thread, NULL, wait_for_lines, w) == 0);
+    while (__atomic_load_n(&c->shared->waiters, __ATOMIC_SEQ_CST) == before) usleep(200);
+}
+
+static void on_signal(int sig)
+{
+    (void)sig;
+}
+
+static void run_njcable(struct cable* c, const char* what, const char* end)
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        execl(c->njcable, c->njcable, what, end, c->state, (char*)NULL);
+        _exit(127);
+    }
+    int status = -1;
+    CHECK(waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+static void test_tiocmiwait_wakes_on_a_change_and_is_interruptible(struct cable* c)
+{
+    struct waiter w;
+    start_waiter(c, &w, 0);
+    set(c->end[1], TIOCMBIC, TIOCM_DTR); /* the far end pulls wire B */
+    pthread_join(w.thread, NULL);
+    CHECK(w.result == 0);
+    set(c->end[1], TIOCMBIS, TIOCM_DTR);
+
+    /* A change of a line outside the mask wakes nobody; a signal does. */
+    struct sigaction sa;
+    memset(&sa, 0, sizeof(sa));
+    sa.sa_handler = on_signal;
+    sigaction(SIGUSR1, &sa, NULL);
+    start_waiter(c, &w, 0);
+    int bits = TIOCM_RTS | TIOCM_DTR;
+    CHECK(ioctl(c->end[1], TIOCMSET, &bits) == 0);
+    /* Again and again, as a timer would: one handled while the call is
+     * between two looks at the cable does not end it. */
+    while (!__atomic_load_n(&w.done, __ATOMIC_SEQ_CST)) {
+        pthread_kill(w.thread, SIGUSR1);
+        usleep(1000);
+    }
+    pthread_join(w.thread, NULL);
+    CHECK(w.result == -1 && w.error == EINTR);
+
+    /* Pulling the adapter out wakes the waiter with EIO, as it does the lines. */
+    start_waiter(c, &w, 1);
+    run_njcable(c, "--unplug", "1");
+    pthread_join(w.thread, NULL);
+    CHECK(w.result == -1 && w.error == EIO);
+    bits = 0;
+    CHECK(ioctl(c->end[1], TIOCMGET, &bits) == -1 && errno == EIO);
+    CHECK(ioctl(c->end[1], TIOCMBIC, &bits) == -1 && errno == EIO);
+    CHECK(lines(c->end[0]) == (TIOCM_RTS | TIOCM_DTR | WIRES)); /* the other end is still there */
+    run_njcable(c, "--plug", "1");
+    CHECK(lines(c->end[1]) == (TIOCM_RTS | TIOCM_DTR | WIRES));
+
+    /* A driver without TIOCMIWAIT says EINVAL; programs fall back to polling. */
+    setenv(NJ_CABLE_NO_IWAIT_ENV, "1", 1);
+    CHECK(ioctl(c->end[0], TIOCMIWAIT, (unsigned long)WIRES) == -1 && errno == EINVAL);
+    unsetenv(NJ_CABLE_NO_IWAIT_ENV);
 }
 
 static void expect_refused(int fd)
@@ -247,6 +350,7 @@ int main(int argc, char** argv)
     test_either_end_pulls_a_wire_for_both(&c);
     test_tiocmset_keeps_only_the_outputs(&c);
     test_everything_else_passes_through(&c);
+    test_tiocmiwait_wakes_on_a_change_and_is_interruptible(&c);
     test_device_names_redirect_to_cable_ends(&c, argv[0]);
     stop_cable(&c);
 

@@ -1,0 +1,118 @@
+#include "cli.h"
+
+#include <cstdlib>
+#include <sstream>
+
+namespace nightjar::native {
+
+const char kUsage[] =
+    "usage: nightjar [--device PATH] [--player NAME] [--wait-device] [--verbose]\n"
+    "       nightjar --list-devices\n"
+    "       nightjar --check-cable --device PATH\n"
+    "       nightjar --help | --version\n"
+    "\n"
+    "Joins a graphing calculator on a serial link cable to the media player:\n"
+    "the calculator's keys drive the player, each new track shows on the\n"
+    "calculator.\n"
+    "\n"
+    "  --device PATH     the serial port of the link cable (e.g. /dev/ttyUSB0)\n"
+    "  --player NAME     follow the player of this name\n"
+    "  --wait-device     wait for the device to appear, and to come back when it goes\n"
+    "  --list-devices    list the serial ports of this machine\n"
+    "  --check-cable     show the wires of the cable as they change (Ctrl+C ends)\n"
+    "  --verbose         log every event on standard error\n"
+    "  --scripted-player take the player's tracks from standard input (\"track ARTIST<TAB>TITLE\",\n"
+    "                    \"gone\") and print its calls (\"call BYTE DISPID\"): for tests\n"
+    "  --help, --version\n"
+    "\n"
+    "Without --device and --player, both are read from\n"
+    "$XDG_CONFIG_HOME/nightjar/config (lines \"device = PATH\", \"player = NAME\").\n"
+    "\n"
+    "Exit status: 0 done or stopped, 1 the port failed, 2 bad command line or\n"
+    "config, 3 no such device (or it went away), 4 permission denied (join the\n"
+    "dialout group), 5 not a serial port or in use.\n";
+
+namespace {
+
+std::string Trimmed(const std::string& text)
+{
+    const std::size_t first = text.find_first_not_of(" \t\r");
+    if (first == std::string::npos) return "";
+    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
+void SetAction(Options& options, Action action)
+{
+    if (options.action != Action::Run) throw UsageError("only one of --list-devices, --check-cable, --help, --version");
+    options.action = action;
+}
+
+}  // namespace
+
+Options ParseCommandLine(const std::vector<std::string>& args)
+{
+    Options options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const auto value = [&]() -> std::string {
+            if (i + 1 >= args.size() || args[i + 1].empty()) throw UsageError(arg + " needs a value");
+            return args[++i];
+        };
+        if (arg == "--device") {
+            options.device = value();
+        } else if (arg == "--player") {
+            options.player = value();
+        } else if (arg == "--wait-device") {
+            options.wait_device = true;
+        } else if (arg == "--verbose" || arg == "-v") {
+            options.verbose = true;
+        } else if (arg == "--scripted-player") {
+            options.scripted_player = true;
+        } else if (arg == "--list-devices") {
+            SetAction(options, Action::ListDevices);
+        } else if (arg == "--check-cable") {
+            SetAction(options, Action::CheckCable);
+        } else if (arg == "--help" || arg == "-h") {
+            SetAction(options, Action::Help);
+        } else if (arg == "--version") {
+            SetAction(options, Action::Version);
+        } else {
+            throw UsageError("unknown argument " + arg);
+        }
+    }
+    return options;
+}
+
+void ApplyConfig(Options& options, const std::string& text, const std::string& file_name)
+{
+    std::istringstream lines(text);
+    std::string line;
+    for (int number = 1; std::getline(lines, line); ++number) {
+        line = Trimmed(line.substr(0, line.find('#')));
+        if (line.empty()) continue;
+        const std::size_t eq = line.find('=');
+        const std::string where = file_name + ":" + std::to_string(number) + ": ";
+        if (eq == std::string::npos) throw UsageError(where + "expected \"key = value\"");
+        const std::string key = Trimmed(line.substr(0, eq));
+        const std::string value = Trimmed(line.substr(eq + 1));
+        if (value.empty()) throw UsageError(where + key + " has no value");
+        if (key == "device") {
+            if (options.device.empty()) options.device = value;
+        } else if (key == "player") {
+            if (options.player.empty()) options.player = value;
+        } else {
+            throw UsageError(where + "unknown key " + key);
+        }
+    }
+}
+
+std::optional<std::string> ConfigPath()
+{
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == '/')
+        return std::string(xdg) + "/nightjar/config";
+    if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0')
+        return std::string(home) + "/.config/nightjar/config";
+    return std::nullopt;
+}
+
+}  // namespace nightjar::native
