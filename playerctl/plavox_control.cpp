@@ -13,6 +13,17 @@ nj::com::DispatchTypes PlavoxTypes(const ModuleState& module)
 constexpr nj::com::ControlIdentity kPlavoxIdentity = {CLSID_Plavox, DIID___Plavox, kControlMiscStatus,
                                                       kExtentHimetric};
 
+// Every object of a thread shares that thread's module state.
+template <class T>
+HRESULT CreateOnThisThread(REFIID riid, void** ppv) noexcept
+{
+    RETURN_HR_IF_NULL(E_POINTER, ppv);
+    *ppv = nullptr;
+    std::shared_ptr<ModuleState> module;
+    RETURN_IF_FAILED(ModuleState::ForThisThread(module));
+    return nj::com::CreateInstance<T>(riid, ppv, std::move(module));
+}
+
 }  // namespace
 
 PlavoxControl::PlavoxControl(std::shared_ptr<ModuleState> module) noexcept
@@ -30,17 +41,9 @@ PlavoxControl::~PlavoxControl()
     events_.DisconnectAll();
 }
 
-HRESULT PlavoxControl::Create(REFIID riid, void** ppv) noexcept
-{
-    RETURN_HR_IF_NULL(E_POINTER, ppv);
-    *ppv = nullptr;
-    std::shared_ptr<ModuleState> module;
-    RETURN_IF_FAILED(ModuleState::ForThisThread(module));
-    auto control = nj::com::Make<PlavoxControl>(std::move(module));
-    RETURN_HR_IF_NULL(E_OUTOFMEMORY, control.Get());
-    RETURN_IF_FAILED(control->window_.Create(*control.Get()));
-    return control->QueryInterface(riid, ppv);
-}
+HRESULT PlavoxControl::Create(REFIID riid, void** ppv) noexcept { return CreateOnThisThread<PlavoxControl>(riid, ppv); }
+
+HRESULT PlavoxControl::Initialize() noexcept { return window_.Create(*this); }
 
 // ---- Commands ------------------------------------------------------------
 
@@ -130,19 +133,12 @@ void PlavoxControl::RaisePlayPositionChanged(LONG seconds) noexcept
 
 HRESULT PlavoxControl::EnumConnectionPoints(IEnumConnectionPoints** points)
 {
-    RETURN_HR_IF_NULL(E_POINTER, points);
-    *points = nullptr;
-    return E_NOTIMPL;
+    return nj::com::EnumConnectionPoints(points);
 }
 
 HRESULT PlavoxControl::FindConnectionPoint(REFIID riid, IConnectionPoint** point)
 {
-    RETURN_HR_IF_NULL(E_POINTER, point);
-    *point = nullptr;
-    RETURN_HR_IF(CONNECT_E_NOCONNECTION, riid != DIID___Plavox);
-    *point = &events_;
-    events_.AddRef();
-    return S_OK;
+    return nj::com::FindConnectionPoint(events_, riid, point);
 }
 
 // ---- clsPlavox -----------------------------------------------------------
@@ -152,16 +148,7 @@ ClsPlavox::ClsPlavox(std::shared_ptr<ModuleState> module) noexcept
 {
 }
 
-HRESULT ClsPlavox::Create(REFIID riid, void** ppv) noexcept
-{
-    RETURN_HR_IF_NULL(E_POINTER, ppv);
-    *ppv = nullptr;
-    std::shared_ptr<ModuleState> module;
-    RETURN_IF_FAILED(ModuleState::ForThisThread(module));
-    auto object = nj::com::Make<ClsPlavox>(std::move(module));
-    RETURN_HR_IF_NULL(E_OUTOFMEMORY, object.Get());
-    return object->QueryInterface(riid, ppv);
-}
+HRESULT ClsPlavox::Create(REFIID riid, void** ppv) noexcept { return CreateOnThisThread<ClsPlavox>(riid, ppv); }
 
 HRESULT ClsPlavox::GetClassInfo(ITypeInfo** info)
 {

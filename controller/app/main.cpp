@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "main_window.h"
+#include "nj/module.h"
 #include "nj/unique.h"
 #include "set_port_window.h"
 
@@ -20,7 +21,7 @@ std::int32_t PortNumber = 0;
 nj::unique_hwnd CreateHiddenOwner() noexcept
 {
     return nj::unique_hwnd(::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                                             ::GetModuleHandleW(nullptr), nullptr));
+                                             nj::CurrentModule(), nullptr));
 }
 
 int Run() noexcept

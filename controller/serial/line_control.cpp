@@ -1,6 +1,7 @@
 #include "line_control.h"
 
 #include <nj/com_object.h>
+#include <nj/dispatch.h>
 #include <nj/result.h>
 #include <nj/unique.h>
 
@@ -85,14 +86,9 @@ Status ToLong(const VARIANT& value, LONG& out, UINT* arg_err)
 
 Status ToBool(const VARIANT& value, bool& out, UINT* arg_err)
 {
-    nj::unique_variant converted;
-    const HRESULT hr = ::VariantChangeType(&converted, const_cast<VARIANT*>(&value), 0, VT_BOOL);
-    if (FAILED(hr)) {
-        if (arg_err) *arg_err = 0;
-        return Status::Plain(hr);
-    }
-    out = converted.boolVal != VARIANT_FALSE;
-    return Status::Ok();
+    const HRESULT hr = nj::dispatch::ToBool(value, &out);
+    if (FAILED(hr) && arg_err) *arg_err = 0;
+    return SUCCEEDED(hr) ? Status::Ok() : Status::Plain(hr);
 }
 
 class LineControl final : public nj::com::UntypedDispatch<IDispatch> {
@@ -397,9 +393,7 @@ HRESULT CreateLineControl(std::shared_ptr<CommCalls> calls, REFIID riid, void** 
     RETURN_HR_IF_NULL(E_POINTER, ppv);
     *ppv = nullptr;
     RETURN_HR_IF(E_INVALIDARG, calls == nullptr);
-    auto control = nj::com::Make<LineControl>(std::move(calls));
-    RETURN_HR_IF_NULL(E_OUTOFMEMORY, control.Get());
-    return control->QueryInterface(riid, ppv);
+    return nj::com::CreateInstance<LineControl>(riid, ppv, std::move(calls));
 }
 
 }  // namespace nightjar::serial
