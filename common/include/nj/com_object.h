@@ -144,7 +144,7 @@ HRESULT CreateInstance(REFIID riid, void** ppv, Args&&... args) noexcept
     try {
         auto object = Make<T>(std::forward<Args>(args)...);
         RETURN_HR_IF_NULL(E_OUTOFMEMORY, object.Get());
-        if constexpr (requires(T& made) { made.Initialize(); }) RETURN_IF_FAILED(object->Initialize());
+        if constexpr (requires { std::declval<T&>().Initialize(); }) RETURN_IF_FAILED(object->Initialize());
         return object->QueryInterface(riid, ppv);
     }
     NJ_CATCH_RETURN()
