@@ -145,7 +145,8 @@ int Run(int argc, wchar_t** argv)
         for (HWND c = ::GetWindow(box, GW_CHILD); c; c = ::GetWindow(c, GW_HWNDNEXT)) {
             wchar_t cls[64] = {};
             ::GetClassNameW(c, cls, 64);
-            if (std::wcscmp(cls, L"Static") == 0 && !TextOf(c).empty()) std::printf("%s\n", nj::text::ToUtf8(TextOf(c)).c_str());
+            if (std::wcscmp(cls, L"Static") == 0 && !TextOf(c).empty())
+                std::printf("%s\n", nj::text::ToUtf8(TextOf(c)).c_str());
         }
         return 0;
     }
@@ -186,8 +187,8 @@ int Run(int argc, wchar_t** argv)
             RECT r{};
             ::GetWindowRect(c, &r);
             ::MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&r), 2);
-            std::printf("%s|%s|%ld %ld %ld %ld\n", nj::text::ToUtf8(cls).c_str(), nj::text::ToUtf8(TextOf(c)).c_str(), r.left, r.top,
-                        r.right - r.left, r.bottom - r.top);
+            std::printf("%s|%s|%ld %ld %ld %ld\n", nj::text::ToUtf8(cls).c_str(), nj::text::ToUtf8(TextOf(c)).c_str(),
+                        r.left, r.top, r.right - r.left, r.bottom - r.top);
         }
     } else {
         return Usage();

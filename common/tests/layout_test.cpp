@@ -66,8 +66,7 @@ TEST(Layout, ChildrenSitWhereAskedInTheirFontAndAnswerToTheirId)
     EXPECT_EQ(at.right - at.left, 60);
     EXPECT_EQ(at.bottom - at.top, 30);
 
-    HWND label = CreateChild(parent.get(), L"STATIC", L"label", SS_LEFT, TwipsRect{1440, 0, 720, 360}, 96, nullptr,
-                             8);
+    HWND label = CreateChild(parent.get(), L"STATIC", L"label", SS_LEFT, TwipsRect{1440, 0, 720, 360}, 96, nullptr, 8);
     ::GetWindowRect(label, &at);
     ::MapWindowPoints(nullptr, parent.get(), reinterpret_cast<POINT*>(&at), 2);
     EXPECT_EQ(at.left, 96);
@@ -80,8 +79,9 @@ TEST(Module, TheCurrentModuleIsTheImageThisCodeIsIn)
     // In a program, the image is the program's own.
     EXPECT_EQ(CurrentModule(), ::GetModuleHandleW(nullptr));
     HMODULE found = nullptr;
-    ASSERT_TRUE(::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                                     reinterpret_cast<LPCWSTR>(&CurrentModule), &found));
+    ASSERT_TRUE(
+        ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                             reinterpret_cast<LPCWSTR>(&CurrentModule), &found));
     EXPECT_EQ(found, CurrentModule());
 }
 

@@ -20,8 +20,8 @@ std::int32_t PortNumber = 0;
 // A hidden window that owns the chooser, keeping it out of the taskbar.
 nj::unique_hwnd CreateHiddenOwner() noexcept
 {
-    return nj::unique_hwnd(::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                                             nj::CurrentModule(), nullptr));
+    return nj::unique_hwnd(
+        ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nj::CurrentModule(), nullptr));
 }
 
 int Run() noexcept

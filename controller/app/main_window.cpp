@@ -85,9 +85,8 @@ void MainWindow::CreateControls(int dpi) noexcept
     note_font_ = MakeFont(L"Tahoma", 675, false, dpi);
 
     const RECT image = ToPixels(kImage1, dpi);
-    image_icon_.reset(static_cast<HICON>(::LoadImageW(nj::CurrentModule(), MAKEINTRESOURCEW(IDI_NIGHTJAR),
-                                                      IMAGE_ICON, image.right - image.left,
-                                                      image.bottom - image.top, 0)));
+    image_icon_.reset(static_cast<HICON>(::LoadImageW(nj::CurrentModule(), MAKEINTRESOURCEW(IDI_NIGHTJAR), IMAGE_ICON,
+                                                      image.right - image.left, image.bottom - image.top, 0)));
     HWND image1 = CreateChild(Handle(), L"STATIC", L"", SS_ICON | SS_CENTERIMAGE | SS_REALSIZECONTROL, kImage1,
                               dpi, nullptr, IDC_IMAGE1);
     ::SendMessageW(image1, STM_SETICON, reinterpret_cast<WPARAM>(image_icon_.get()), 0);

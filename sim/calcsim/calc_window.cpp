@@ -64,8 +64,8 @@ void CalcWindow::CreateControls() noexcept
     int index = 0;
     for (const Key& key : kKeys) {
         const int column = index % 2, row = index / 2;
-        Add(L"BUTTON", nj::text::FromUtf8(key.label).c_str(), WS_TABSTOP | BS_PUSHBUTTON, 10 + column * 123, 104 + row * 32, 117,
-            27, ui_font_.get(), kFirstKeyId + index);
+        Add(L"BUTTON", nj::text::FromUtf8(key.label).c_str(), WS_TABSTOP | BS_PUSHBUTTON, 10 + column * 123,
+            104 + row * 32, 117, 27, ui_font_.get(), kFirstKeyId + index);
         ++index;
     }
     Add(L"STATIC", L"Byte:", SS_LEFT, 10, 240, 36, 16, ui_font_.get(), -1);

@@ -133,7 +133,9 @@ public:
             [this](std::uint8_t byte) {
                 if (!keys_.Push(byte)) Report("too many keys waiting; dropped " + std::to_string(byte));
             },
-            [this](const std::wstring& text) { Report("not a byte: " + nj::text::ToUtf8(text) + " (0-255 or 0x00-0xff)"); });
+            [this](const std::wstring& text) {
+                Report("not a byte: " + nj::text::ToUtf8(text) + " (0-255 or 0x00-0xff)");
+            });
     }
 
     int Run()

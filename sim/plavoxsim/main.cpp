@@ -138,7 +138,8 @@ private:
 
     void UpdateTitle()
     {
-        const std::wstring title = forced_title_ ? nj::text::FromUtf8(*forced_title_) : nj::text::FromUtf8(player_.TitleAt(Now()));
+        const std::wstring title =
+            forced_title_ ? nj::text::FromUtf8(*forced_title_) : nj::text::FromUtf8(player_.TitleAt(Now()));
         if (title == shown_title_ || !Handle()) return;
         SetWindowTextW(Handle(), title.c_str());
         shown_title_ = title;
@@ -152,8 +153,8 @@ private:
             lines.push_back(L"Playlist empty");
         } else {
             lines.push_back(L"Track " + std::to_wstring(*player_.CurrentIndex() + 1) + L" of " +
-                            std::to_wstring(player_.TrackCount()) + L":  " + nj::text::FromUtf8(track->artist) + L" \u2013 " +
-                            nj::text::FromUtf8(track->title));
+                            std::to_wstring(player_.TrackCount()) + L":  " + nj::text::FromUtf8(track->artist) +
+                            L" \u2013 " + nj::text::FromUtf8(track->title));
         }
         const State state = player_.StateAt(now);
         std::wstring status = state == State::Playing ? L"Playing" : state == State::Paused ? L"Paused" : L"Stopped";

@@ -38,8 +38,8 @@ inline int SystemDpi() noexcept
 inline unique_hfont MakeFont(const wchar_t* face, int centipoints, bool bold, int dpi) noexcept
 {
     const int height = -::MulDiv(centipoints, dpi, 7200);
-    return unique_hfont(::CreateFontW(height, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE,
-                                      DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+    return unique_hfont(::CreateFontW(height, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                                       DEFAULT_PITCH | FF_DONTCARE, face));
 }
 
@@ -64,8 +64,8 @@ inline HWND CreateChild(HWND parent, const wchar_t* window_class, const wchar_t*
 }
 
 // The same at a twips rectangle.
-inline HWND CreateChild(HWND parent, const wchar_t* window_class, const wchar_t* text, DWORD style,
-                        const TwipsRect& at, int dpi, HFONT font, int id) noexcept
+inline HWND CreateChild(HWND parent, const wchar_t* window_class, const wchar_t* text, DWORD style, const TwipsRect& at,
+                        int dpi, HFONT font, int id) noexcept
 {
     return CreateChild(parent, window_class, text, style, ToPixels(at, dpi), font, id);
 }

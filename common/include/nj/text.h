@@ -28,9 +28,10 @@ inline int CheckedLength(size_t length)
 inline int ToBytes(UINT code_page, std::wstring_view wide, char* out, int room) noexcept
 {
     const int length = static_cast<int>(wide.size());
-    if (code_page == CP_UTF8) return ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, out, room, nullptr, nullptr);
-    int count = ::WideCharToMultiByte(code_page, WC_NO_BEST_FIT_CHARS, wide.data(), length, out, room, nullptr,
-                                      nullptr);
+    if (code_page == CP_UTF8)
+        return ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, out, room, nullptr, nullptr);
+    int count =
+        ::WideCharToMultiByte(code_page, WC_NO_BEST_FIT_CHARS, wide.data(), length, out, room, nullptr, nullptr);
     // A few code pages (the UTF ones, ISO-2022 and the like) take no flags.
     if (count == 0 && ::GetLastError() == ERROR_INVALID_FLAGS)
         count = ::WideCharToMultiByte(code_page, 0, wide.data(), length, out, room, nullptr, nullptr);
@@ -72,6 +73,9 @@ inline std::string ToAnsi(std::wstring_view wide) { return ToCodePage(CP_ACP, wi
 inline std::wstring FromAnsi(std::string_view ansi) { return FromCodePage(CP_ACP, ansi); }
 
 // A BSTR or other possibly null string, as a view.
-inline std::wstring_view View(const wchar_t* text) noexcept { return text ? std::wstring_view(text) : std::wstring_view(); }
+inline std::wstring_view View(const wchar_t* text) noexcept
+{
+    return text ? std::wstring_view(text) : std::wstring_view();
+}
 
 }  // namespace nj::text
