@@ -1,5 +1,6 @@
 #include "plavox_control.h"
 
+#include "nj/dispatch.h"
 #include "nj/result.h"
 
 namespace plavox {
@@ -77,7 +78,7 @@ HRESULT PlavoxControl::get_Enabled(VARIANT_BOOL* value)
 
 HRESULT PlavoxControl::put_Enabled(VARIANT_BOOL NewState)
 {
-    return NewState != 0 ? window_.EnableTimer() : window_.DisableTimer();
+    return nj::dispatch::IsTrue(NewState) ? window_.EnableTimer() : window_.DisableTimer();
 }
 
 // Loaded in a running container the timer starts; in a designer it stops.

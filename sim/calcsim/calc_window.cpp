@@ -123,9 +123,7 @@ void CalcWindow::OnSend() noexcept
     wchar_t buffer[64] = {};
     ::GetDlgItemTextW(Handle(), kByteFieldId, buffer, static_cast<int>(std::size(buffer)));
     const std::wstring text = buffer;
-    std::string narrow;
-    for (wchar_t ch : text) narrow += ch < 0x80 ? static_cast<char>(ch) : '?';
-    if (const auto byte = ParseByte(narrow)) {
+    if (const auto byte = ParseByte(nj::text::ToUtf8(text))) {
         if (on_press_) on_press_(*byte);
     } else if (on_reject_) {
         on_reject_(text);
