@@ -70,11 +70,9 @@ private:
 
 HRESULT OwnerWindow::Create() noexcept
 {
-    nj::WindowParams params;
-    params.ex_style = WS_EX_TOOLWINDOW;
-    params.style = WS_POPUP;
-    params.title = kOwnerTitle;
-    return nj::Window<OwnerWindow>::Create(params);
+    // Top-level, not message-only: the shell's TaskbarCreated broadcast reaches top-level windows only.
+    return nj::Window<OwnerWindow>::Create(
+        nj::WindowParams::TopLevel(kOwnerTitle, WS_POPUP, WS_EX_TOOLWINDOW, {0, 0}, {0, 0}));
 }
 
 LRESULT OwnerWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) noexcept

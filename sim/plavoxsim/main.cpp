@@ -66,13 +66,8 @@ public:
 
     bool Create(HINSTANCE instance)
     {
-        nj::WindowParams params;
+        auto params = nj::WindowParams::TopLevel(L"", WS_OVERLAPPEDWINDOW, 0, {40, 40}, {440, 190});
         params.instance = instance;
-        params.style = WS_OVERLAPPEDWINDOW;
-        params.x = 40;
-        params.y = 40;
-        params.width = 440;
-        params.height = 190;
         params.background = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
         if (FAILED(nj::Window<SimulatorWindow>::Create(params))) return false;
         UpdateTitle();

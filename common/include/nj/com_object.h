@@ -132,8 +132,8 @@ ComPtr<T> Make(Args&&... args) noexcept
     return object;
 }
 
-// Creates T from `args`, runs its initialisation where it has one (a member
-// `HRESULT Initialize() noexcept`, for what a constructor cannot report), then
+// Creates T from `args`, runs its initialisation where it has one (a public
+// member `HRESULT Initialize() noexcept`, for what a constructor cannot report), then
 // hands the caller the interface it asked for. A failure at any step leaves
 // *ppv null and the object gone.
 template <class T, class... Args>
