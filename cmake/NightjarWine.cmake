@@ -26,8 +26,8 @@ endforeach()
 add_custom_command(
     OUTPUT ${NJ_WINEPREFIX}/.nightjar-ready
     COMMAND ${CMAKE_COMMAND} -E env ${NJ_WINE_ENV}
-            ${CMAKE_SOURCE_DIR}/tests/wine/init-prefix.sh ${NJ_WINEPREFIX}
-    DEPENDS ${CMAKE_SOURCE_DIR}/tests/wine/init-prefix.sh ${NJ_WINE_ENV_FILE}
+            ${CMAKE_SOURCE_DIR}/tools/init-prefix.sh ${NJ_WINEPREFIX}
+    DEPENDS ${CMAKE_SOURCE_DIR}/tools/init-prefix.sh ${NJ_WINE_ENV_FILE}
             ${CMAKE_SOURCE_DIR}/scripts/lib/wine-env.sh ${CMAKE_SOURCE_DIR}/scripts/lib/window-mode.sh
     COMMENT "Preparing the Wine prefix"
     VERBATIM)

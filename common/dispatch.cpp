@@ -1,6 +1,9 @@
 #include "nj/dispatch.h"
 
+#include <cstdio>
+
 #include "nj/result.h"
+#include "nj/text.h"
 
 namespace nj::dispatch {
 namespace {
@@ -29,6 +32,22 @@ HRESULT Invoke(IDispatch* object, DISPID id, WORD flags, DISPPARAMS& params, VAR
     unique_bstr words(exception.bstrDescription);
     if (description && FAILED(hr)) *description = std::move(words);
     return hr;
+}
+
+std::string HexOf(HRESULT hr)
+{
+    char text[16];
+    std::snprintf(text, sizeof(text), "0x%08lX", static_cast<unsigned long>(hr));
+    return text;
+}
+
+// The callee's own words when it gave any.
+void ThrowIfFailed(HRESULT hr, DISPID id, const unique_bstr& description, const char* what = "failed")
+{
+    if (SUCCEEDED(hr)) return;
+    std::string text = text::ToUtf8(text::View(description.get()));
+    if (text.empty()) text = "DISPID " + std::to_string(id) + " " + what;
+    throw Error(hr, text + " (" + HexOf(hr) + ")");
 }
 
 }  // namespace
@@ -78,6 +97,28 @@ HRESULT Call(IDispatch* object, DISPID id, unique_bstr* description) noexcept
     DISPPARAMS none{};
     unique_variant result;
     return Invoke(object, id, DISPATCH_METHOD, none, &result, description);
+}
+
+void PutOrThrow(IDispatch* object, DISPID id, const VARIANT& value)
+{
+    unique_bstr description;
+    ThrowIfFailed(Put(object, id, value, &description), id, description);
+}
+
+bool GetBoolOrThrow(IDispatch* object, DISPID id)
+{
+    unique_bstr description;
+    unique_variant value;
+    ThrowIfFailed(Get(object, id, &value, &description), id, description);
+    bool result = false;
+    ThrowIfFailed(ToBool(value, &result), id, unique_bstr(), "gave no Boolean");
+    return result;
+}
+
+void CallOrThrow(IDispatch* object, DISPID id)
+{
+    unique_bstr description;
+    ThrowIfFailed(Call(object, id, &description), id, description);
 }
 
 }  // namespace nj::dispatch

@@ -13,7 +13,7 @@ constexpr UINT_PTR kTimerId = 1;
 HRESULT HostWindow::Create(TimerTarget& target) noexcept
 {
     target_ = &target;
-    return CreateMessageOnly(ThisModule());
+    return Window::Create(nj::WindowParams::MessageOnly());
 }
 
 HRESULT HostWindow::EnableTimer() noexcept

@@ -5,9 +5,9 @@
 #include <iterator>
 #include <map>
 
+#include "nj/module.h"
 #include "nj/result.h"
-
-extern "C" IMAGE_DOS_HEADER __ImageBase;
+#include "nj/text.h"
 
 namespace plavox {
 namespace {
@@ -17,12 +17,13 @@ namespace {
 SRWLOCK g_statesLock = SRWLOCK_INIT;
 std::map<DWORD, std::weak_ptr<ModuleState>> g_states;
 
-class SharedLock {
+// Every holder changes the map or may, so no holder shares the lock.
+class ExclusiveLock {
 public:
-    explicit SharedLock(SRWLOCK& lock) noexcept : lock_(lock) { ::AcquireSRWLockExclusive(&lock_); }
-    SharedLock(const SharedLock&) = delete;
-    SharedLock& operator=(const SharedLock&) = delete;
-    ~SharedLock() { ::ReleaseSRWLockExclusive(&lock_); }
+    explicit ExclusiveLock(SRWLOCK& lock) noexcept : lock_(lock) { ::AcquireSRWLockExclusive(&lock_); }
+    ExclusiveLock(const ExclusiveLock&) = delete;
+    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
+    ~ExclusiveLock() { ::ReleaseSRWLockExclusive(&lock_); }
 
 private:
     SRWLOCK& lock_;
@@ -71,11 +72,6 @@ HRESULT LoadInterfaceViews(ITypeLib& library, const IID& iid, ComPtr<ITypeInfo>&
 
 }  // namespace
 
-HMODULE ThisModule() noexcept
-{
-    return reinterpret_cast<HMODULE>(&__ImageBase);
-}
-
 HRESULT TypeInfos::Load(HMODULE module)
 {
     wchar_t path[MAX_PATH];
@@ -106,7 +102,7 @@ HRESULT ModuleState::ForThisThread(std::shared_ptr<ModuleState>& state) noexcept
     try {
         const DWORD thread = ::GetCurrentThreadId();
         {
-            SharedLock lock(g_statesLock);
+            ExclusiveLock lock(g_statesLock);
             if (auto found = g_states.find(thread); found != g_states.end()) {
                 state = found->second.lock();
                 if (state) return S_OK;
@@ -115,14 +111,14 @@ HRESULT ModuleState::ForThisThread(std::shared_ptr<ModuleState>& state) noexcept
         // Built outside the lock: loading the type library may take a while.
         auto fresh = std::shared_ptr<ModuleState>(new ModuleState, [thread](ModuleState* gone) {
             {
-                SharedLock lock(g_statesLock);
+                ExclusiveLock lock(g_statesLock);
                 auto entry = g_states.find(thread);
                 if (entry != g_states.end() && entry->second.expired()) g_states.erase(entry);
             }
             delete gone;
         });
-        RETURN_IF_FAILED(fresh->types.Load(ThisModule()));
-        SharedLock lock(g_statesLock);
+        RETURN_IF_FAILED(fresh->types.Load(nj::CurrentModule()));
+        ExclusiveLock lock(g_statesLock);
         g_states[thread] = fresh;
         state = std::move(fresh);
         return S_OK;
@@ -144,9 +140,9 @@ HRESULT HandFileToShell(ModuleState& state, HWND owner, ShellVerb verb, BSTR* fi
     RETURN_HR_IF_NULL(E_POINTER, filename);
     RETURN_HR_IF_NULL(E_UNEXPECTED, owner);
     try {
-        const std::string ansi = ToAnsi(*filename, ::SysStringLen(*filename));
+        const std::string ansi = nj::text::ToAnsi({*filename, ::SysStringLen(*filename)});
         state.shellExecute(owner, verb == ShellVerb::Play ? "play" : "enqueue", ansi.c_str(), "", "", SW_HIDE);
-        const std::wstring back = FromAnsi(ansi.data(), ansi.size());
+        const std::wstring back = nj::text::FromAnsi(ansi);
         return AssignBstr(*filename, back);
     }
     NJ_CATCH_RETURN()
@@ -169,7 +165,7 @@ std::wstring ReadPlayerTitle(HWND player)
     char buffer[256] = {};
     const int copied = ::GetWindowTextA(player, buffer, 255);
     if (copied <= 0) return {};
-    return FromAnsi(buffer, static_cast<size_t>(copied < 254 ? copied : 254));
+    return nj::text::FromAnsi({buffer, static_cast<size_t>(copied < 254 ? copied : 254)});
 }
 
 HRESULT AssignBstr(BSTR& field, const wchar_t* text, size_t length) noexcept
@@ -179,26 +175,6 @@ HRESULT AssignBstr(BSTR& field, const wchar_t* text, size_t length) noexcept
     ::SysFreeString(field);
     field = fresh;
     return S_OK;
-}
-
-std::string ToAnsi(const wchar_t* text, size_t length)
-{
-    if (length == 0) return {};
-    const int size = ::WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-    std::string ansi(static_cast<size_t>(size > 0 ? size : 0), '\0');
-    if (size > 0) {
-        ::WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), ansi.data(), size, nullptr, nullptr);
-    }
-    return ansi;
-}
-
-std::wstring FromAnsi(const char* text, size_t length)
-{
-    if (length == 0) return {};
-    const int size = ::MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(length), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(size > 0 ? size : 0), L'\0');
-    if (size > 0) ::MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(length), wide.data(), size);
-    return wide;
 }
 
 }  // namespace plavox

@@ -30,10 +30,6 @@ inline constexpr LPARAM kQueryAudioInfo = player::kTrackFormat;
 // another one to see what the shell would have been given.
 using ShellExecuteFn = HINSTANCE(WINAPI*)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT);
 
-// This library's image (the control library, or a test program that links
-// the control in).
-HMODULE ThisModule() noexcept;
-
 // Everything the objects of this library read from its embedded type library.
 struct TypeInfos {
     ComPtr<ITypeLib> library;
@@ -110,10 +106,5 @@ inline HRESULT AssignBstr(BSTR& field, const std::wstring& text) noexcept
 {
     return AssignBstr(field, text.c_str(), text.size());
 }
-
-// ANSI round trips of the system code page; characters it lacks become its
-// substitutes.
-std::string ToAnsi(const wchar_t* text, size_t length);
-std::wstring FromAnsi(const char* text, size_t length);
 
 }  // namespace plavox

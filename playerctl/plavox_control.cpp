@@ -1,5 +1,6 @@
 #include "plavox_control.h"
 
+#include "nj/dispatch.h"
 #include "nj/result.h"
 
 namespace plavox {
@@ -12,6 +13,17 @@ nj::com::DispatchTypes PlavoxTypes(const ModuleState& module)
 
 constexpr nj::com::ControlIdentity kPlavoxIdentity = {CLSID_Plavox, DIID___Plavox, kControlMiscStatus,
                                                       kExtentHimetric};
+
+// Every object of a thread shares that thread's module state.
+template <class T>
+HRESULT CreateOnThisThread(REFIID riid, void** ppv) noexcept
+{
+    RETURN_HR_IF_NULL(E_POINTER, ppv);
+    *ppv = nullptr;
+    std::shared_ptr<ModuleState> module;
+    RETURN_IF_FAILED(ModuleState::ForThisThread(module));
+    return nj::com::CreateInstance<T>(riid, ppv, std::move(module));
+}
 
 }  // namespace
 
@@ -30,17 +42,9 @@ PlavoxControl::~PlavoxControl()
     events_.DisconnectAll();
 }
 
-HRESULT PlavoxControl::Create(REFIID riid, void** ppv) noexcept
-{
-    RETURN_HR_IF_NULL(E_POINTER, ppv);
-    *ppv = nullptr;
-    std::shared_ptr<ModuleState> module;
-    RETURN_IF_FAILED(ModuleState::ForThisThread(module));
-    auto control = nj::com::Make<PlavoxControl>(std::move(module));
-    RETURN_HR_IF_NULL(E_OUTOFMEMORY, control.Get());
-    RETURN_IF_FAILED(control->window_.Create(*control.Get()));
-    return control->QueryInterface(riid, ppv);
-}
+HRESULT PlavoxControl::Create(REFIID riid, void** ppv) noexcept { return CreateOnThisThread<PlavoxControl>(riid, ppv); }
+
+HRESULT PlavoxControl::Initialize() noexcept { return window_.Create(*this); }
 
 // ---- Commands ------------------------------------------------------------
 
@@ -74,7 +78,7 @@ HRESULT PlavoxControl::get_Enabled(VARIANT_BOOL* value)
 
 HRESULT PlavoxControl::put_Enabled(VARIANT_BOOL NewState)
 {
-    return NewState != 0 ? window_.EnableTimer() : window_.DisableTimer();
+    return nj::dispatch::IsTrue(NewState) ? window_.EnableTimer() : window_.DisableTimer();
 }
 
 // Loaded in a running container the timer starts; in a designer it stops.
@@ -130,19 +134,12 @@ void PlavoxControl::RaisePlayPositionChanged(LONG seconds) noexcept
 
 HRESULT PlavoxControl::EnumConnectionPoints(IEnumConnectionPoints** points)
 {
-    RETURN_HR_IF_NULL(E_POINTER, points);
-    *points = nullptr;
-    return E_NOTIMPL;
+    return nj::com::EnumConnectionPoints(points);
 }
 
 HRESULT PlavoxControl::FindConnectionPoint(REFIID riid, IConnectionPoint** point)
 {
-    RETURN_HR_IF_NULL(E_POINTER, point);
-    *point = nullptr;
-    RETURN_HR_IF(CONNECT_E_NOCONNECTION, riid != DIID___Plavox);
-    *point = &events_;
-    events_.AddRef();
-    return S_OK;
+    return nj::com::FindConnectionPoint(events_, riid, point);
 }
 
 // ---- clsPlavox -----------------------------------------------------------
@@ -152,16 +149,7 @@ ClsPlavox::ClsPlavox(std::shared_ptr<ModuleState> module) noexcept
 {
 }
 
-HRESULT ClsPlavox::Create(REFIID riid, void** ppv) noexcept
-{
-    RETURN_HR_IF_NULL(E_POINTER, ppv);
-    *ppv = nullptr;
-    std::shared_ptr<ModuleState> module;
-    RETURN_IF_FAILED(ModuleState::ForThisThread(module));
-    auto object = nj::com::Make<ClsPlavox>(std::move(module));
-    RETURN_HR_IF_NULL(E_OUTOFMEMORY, object.Get());
-    return object->QueryInterface(riid, ppv);
-}
+HRESULT ClsPlavox::Create(REFIID riid, void** ppv) noexcept { return CreateOnThisThread<ClsPlavox>(riid, ppv); }
 
 HRESULT ClsPlavox::GetClassInfo(ITypeInfo** info)
 {

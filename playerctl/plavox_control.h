@@ -28,6 +28,8 @@ public:
     explicit PlavoxControl(std::shared_ptr<ModuleState> module) noexcept;
 
     static HRESULT Create(REFIID riid, void** ppv) noexcept;
+    // Creates the control's window, once the object is whole.
+    HRESULT Initialize() noexcept;
 
     // _Plavox
     IFACEMETHODIMP PlayTrack() override;

@@ -94,6 +94,49 @@ TEST(ComObject, TheFactoryAndItsLocksHoldTheModule)
     EXPECT_EQ(ModuleCount(), before);
 }
 
+// Made from an argument, with an initialisation that fails on request.
+class Initialised final : public com::Object<IPersist> {
+public:
+    static inline int live = 0;
+    explicit Initialised(HRESULT outcome) noexcept : outcome_(outcome) { ++live; }
+
+    HRESULT Initialize() noexcept
+    {
+        initialised = true;
+        return outcome_;
+    }
+    bool initialised = false;
+
+    IFACEMETHODIMP GetClassID(CLSID* clsid) override
+    {
+        *clsid = initialised ? IID_Unrelated : CLSID_NULL;
+        return S_OK;
+    }
+
+private:
+    ~Initialised() override { --live; }
+    HRESULT outcome_;
+};
+
+TEST(ComObject, CreateInstanceRunsTheInitialisationBeforeHandingOut)
+{
+    ComPtr<IPersist> made;
+    ASSERT_EQ(com::CreateInstance<Initialised>(IID_PPV_ARGS(&made), S_OK), S_OK);
+    CLSID clsid{};
+    made->GetClassID(&clsid);
+    EXPECT_EQ(clsid, IID_Unrelated);  // initialised before the caller saw it
+    made.Reset();
+    EXPECT_EQ(Initialised::live, 0);
+
+    // A failed initialisation hands out nothing and leaves nothing alive.
+    void* out = &clsid;
+    EXPECT_EQ(com::CreateInstance<Initialised>(__uuidof(IPersist), &out, E_ACCESSDENIED), E_ACCESSDENIED);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(Initialised::live, 0);
+    EXPECT_EQ(com::CreateInstance<Initialised>(__uuidof(IPersist), nullptr, S_OK), E_POINTER);
+    EXPECT_EQ(Initialised::live, 0);
+}
+
 struct PointTest : ::testing::Test {
     ComPtr<Source> source = com::Make<Source>();
     com::ConnectionPoint& point = source->point;
@@ -123,6 +166,20 @@ TEST_F(PointTest, CookiesAreSlotsAndAFreedSlotIsReused)
     EXPECT_EQ(a->calls, 0);
     EXPECT_EQ(b->calls, 0);
     EXPECT_EQ(c->calls, 1);
+}
+
+TEST_F(PointTest, TheContainerFindsItsOnePointByItsInterfaceOnly)
+{
+    ComPtr<IConnectionPoint> found;
+    ASSERT_EQ(source->FindConnectionPoint(DIID_TestEvents, &found), S_OK);
+    EXPECT_EQ(found.Get(), static_cast<IConnectionPoint*>(&point));
+    IConnectionPoint* other = &point;
+    EXPECT_EQ(source->FindConnectionPoint(IID_IDispatch, &other), CONNECT_E_NOCONNECTION);
+    EXPECT_EQ(other, nullptr);
+    EXPECT_EQ(source->FindConnectionPoint(DIID_TestEvents, nullptr), E_POINTER);
+    IEnumConnectionPoints* points = reinterpret_cast<IEnumConnectionPoints*>(&point);
+    EXPECT_EQ(source->EnumConnectionPoints(&points), E_NOTIMPL);
+    EXPECT_EQ(points, nullptr);
 }
 
 TEST_F(PointTest, RefusesSinksThatCannotTakeEvents)

@@ -148,5 +148,36 @@ TEST_F(DispatchTest, FailuresComeBackAsTheyCameAndExceptionsAsTheirOwnCode)
     EXPECT_EQ(GetBool(object(), 5, nullptr), E_POINTER);
 }
 
+TEST_F(DispatchTest, TheThrowingFormsCarryTheCodeAndTheCalleesWords)
+{
+    callee->value.reset()->vt = VT_I4;
+    callee->value.lVal = 0;
+    EXPECT_FALSE(GetBoolOrThrow(object(), 5));
+    EXPECT_NO_THROW(PutOrThrow(object(), 10, I4(2)));
+    EXPECT_NO_THROW(CallOrThrow(object(), 3));
+
+    callee->answer = DISP_E_EXCEPTION;
+    callee->raise.scode = static_cast<HRESULT>(0x800A1F4C);
+    try {
+        PutOrThrow(object(), 9, Bool(false));
+        FAIL() << "no error";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.hr(), static_cast<HRESULT>(0x800A1F4C));
+        EXPECT_STREQ(e.what(), "the line is down (0x800A1F4C)");
+    }
+    // Without words of its own, the member and what went wrong.
+    callee->answer = S_OK;
+    callee->value.reset()->vt = VT_BSTR;
+    callee->value.bstrVal = ::SysAllocString(L"now and then");
+    try {
+        GetBoolOrThrow(object(), 5);
+        FAIL() << "no error";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.hr(), DISP_E_TYPEMISMATCH);
+        EXPECT_STREQ(e.what(), "DISPID 5 gave no Boolean (0x80020005)");
+    }
+    EXPECT_THROW(CallOrThrow(nullptr, 1), Error);
+}
+
 }  // namespace
 }  // namespace nj::dispatch

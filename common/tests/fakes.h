@@ -22,15 +22,13 @@ class Source final : public com::Object<IConnectionPointContainer> {
 public:
     explicit Source(bool* destroyed = nullptr) noexcept : point(this, DIID_TestEvents), destroyed_(destroyed) {}
 
-    IFACEMETHODIMP EnumConnectionPoints(IEnumConnectionPoints**) override { return E_NOTIMPL; }
+    IFACEMETHODIMP EnumConnectionPoints(IEnumConnectionPoints** points) override
+    {
+        return com::EnumConnectionPoints(points);
+    }
     IFACEMETHODIMP FindConnectionPoint(REFIID riid, IConnectionPoint** found) override
     {
-        if (found == nullptr) return E_POINTER;
-        *found = nullptr;
-        if (riid != DIID_TestEvents) return CONNECT_E_NOCONNECTION;
-        *found = &point;
-        point.AddRef();
-        return S_OK;
+        return com::FindConnectionPoint(point, riid, found);
     }
 
     HRESULT Fire(DISPID dispid = 1)

@@ -31,9 +31,6 @@ public:
     ~Probe() { journal_.dying = true; }
 
     using Window<Probe>::Create;
-    using Window<Probe>::CreateAsChild;
-    using Window<Probe>::CreateMessageOnly;
-    using Window<Probe>::CreateTopLevel;
     using Window<Probe>::Destroy;
 
     LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) noexcept
@@ -57,7 +54,7 @@ bool ClassRegistered()
 
 HRESULT CreateShown(Probe& probe)
 {
-    return probe.CreateTopLevel(0, WS_OVERLAPPEDWINDOW | WS_VISIBLE, L"probe", 10, 10, 200, 100, nullptr);
+    return probe.Create(WindowParams::TopLevel(L"probe", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, {10, 10}, {200, 100}));
 }
 
 TEST(WindowBase, CreationReachesTheObjectFromItsFirstMessages)
@@ -134,7 +131,7 @@ TEST(WindowBase, AMessageOnlyWindowHangsOffTheMessageParentAndAnswers)
 {
     Journal journal;
     Probe probe(journal);
-    ASSERT_EQ(probe.CreateMessageOnly(), S_OK);
+    ASSERT_EQ(probe.Create(WindowParams::MessageOnly()), S_OK);
     // Wine's FindWindow sees message-only windows too; the parent tells.
     EXPECT_NE(::GetAncestor(probe.Handle(), GA_PARENT), ::GetDesktopWindow());
     EXPECT_EQ(::FindWindowExW(HWND_MESSAGE, nullptr, Probe::kClassName, nullptr), probe.Handle());
@@ -147,7 +144,7 @@ TEST(WindowBase, AChildSitsInItsParentUnderItsId)
     Journal journal;
     Probe parent(journal), child(journal);
     ASSERT_EQ(CreateShown(parent), S_OK);
-    ASSERT_EQ(child.CreateAsChild(parent.Handle(), 42, WS_VISIBLE, RECT{5, 6, 65, 36}), S_OK);
+    ASSERT_EQ(child.Create(WindowParams::Child(parent.Handle(), 42, WS_VISIBLE, RECT{5, 6, 65, 36})), S_OK);
     EXPECT_EQ(::GetParent(child.Handle()), parent.Handle());
     EXPECT_EQ(::GetDlgItem(parent.Handle(), 42), child.Handle());
     RECT r{};

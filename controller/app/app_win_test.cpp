@@ -1,6 +1,6 @@
 // The main window's building blocks under Wine: the kept track record, the
 // event plumbing from Plavox, the container's ambient properties, the
-// twips-and-points layout and the port chooser.
+// port chooser laid out in twips.
 #include <windows.h>
 #include <olectl.h>
 
@@ -11,11 +11,13 @@
 #include <vector>
 
 #include "control_host.h"
-#include "layout.h"
+#include "nj/layout.h"
 #include "set_port_window.h"
 #include "track_record.h"
 
 namespace nightjar::app {
+using namespace nj::layout;
+
 namespace {
 
 plavox::TrackDetail FullDetail()
@@ -157,34 +159,6 @@ TEST(ControlSite, TellsTheControlThatTheProgramRuns)
     ComPtr<IOleControlSite> control;
     EXPECT_EQ(site.As(&client), S_OK);
     EXPECT_EQ(site.As(&control), S_OK);
-}
-
-TEST(Layout, TwipsAndPointsFollowTheDpi)
-{
-    EXPECT_EQ(TwipsToPixels(1440, 96), 96);
-    EXPECT_EQ(TwipsToPixels(3255, 96), 217);
-    EXPECT_EQ(TwipsToPixels(3255, 120), 271);
-    const RECT r = ToPixels({240, 480, 615, 495}, 96);
-    EXPECT_EQ(r.left, 16);
-    EXPECT_EQ(r.top, 32);
-    EXPECT_EQ(r.right - r.left, 41);
-    EXPECT_EQ(r.bottom - r.top, 33);
-
-    struct Case {
-        int centipoints, dpi;
-        LONG height;
-    } cases[] = {{825, 96, -11}, {675, 96, -9}, {825, 120, -14}, {675, 120, -11}, {825, 144, -17}};
-    for (const auto& c : cases) {
-        const auto font = MakeFont(L"Tahoma", c.centipoints, false, c.dpi);
-        LOGFONTW lf{};
-        ASSERT_TRUE(::GetObjectW(font.get(), sizeof(lf), &lf));
-        EXPECT_EQ(lf.lfHeight, c.height) << c.centipoints << " at " << c.dpi;
-    }
-    const auto bold = MakeFont(L"Tahoma", 825, true, 96);
-    LOGFONTW lf{};
-    ASSERT_TRUE(::GetObjectW(bold.get(), sizeof(lf), &lf));
-    EXPECT_EQ(lf.lfWeight, FW_BOLD);
-    EXPECT_STREQ(lf.lfFaceName, L"Tahoma");
 }
 
 std::wstring WindowText(HWND hwnd)

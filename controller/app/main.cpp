@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "main_window.h"
+#include "nj/module.h"
 #include "nj/unique.h"
 #include "set_port_window.h"
 
@@ -19,8 +20,8 @@ std::int32_t PortNumber = 0;
 // A hidden window that owns the chooser, keeping it out of the taskbar.
 nj::unique_hwnd CreateHiddenOwner() noexcept
 {
-    return nj::unique_hwnd(::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                                             ::GetModuleHandleW(nullptr), nullptr));
+    return nj::unique_hwnd(
+        ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nj::CurrentModule(), nullptr));
 }
 
 int Run() noexcept

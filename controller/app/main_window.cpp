@@ -2,15 +2,18 @@
 
 #include "ansi_code_page.h"
 #include "dispatch_lines.h"
-#include "layout.h"
 #include "line_control.h"
 #include "nj/dispatch.h"
 #include "nj/event_sink.h"
+#include "nj/layout.h"
+#include "nj/module.h"
 #include "resource.h"
 #include "tray_control.h"
 #include "xfer.h"
 
 namespace nightjar::app {
+using namespace nj::layout;
+
 namespace {
 
 constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
@@ -35,7 +38,7 @@ constexpr DISPID kTrayShowIcon = tray::kDispShowIcon;  // 0x6003000E
 
 ProgramIcons ProgramIcons::Load() noexcept
 {
-    const HINSTANCE instance = ::GetModuleHandleW(nullptr);
+    const HINSTANCE instance = nj::CurrentModule();
     ProgramIcons icons;
     icons.large.reset(static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_NIGHTJAR), IMAGE_ICON,
                                                       ::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON),
@@ -66,8 +69,9 @@ HRESULT MainWindow::Create() noexcept
     const int dpi = SystemDpi();
     const SIZE size = WindowSizeForClient(TwipsToPixels(kClientWidth, dpi), TwipsToPixels(kClientHeight, dpi),
                                           kStyle, kExStyle);
-    RETURN_IF_FAILED(CreateTopLevel(kExStyle, kStyle, L"Nightjar", CW_USEDEFAULT, CW_USEDEFAULT, size.cx, size.cy,
-                                    icons_.large.get()));
+    auto params = nj::WindowParams::TopLevel(L"Nightjar", kStyle, kExStyle, {CW_USEDEFAULT, CW_USEDEFAULT}, size);
+    params.icon = icons_.large.get();
+    RETURN_IF_FAILED(Window::Create(params));
     ::SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icons_.large.get()));
     ::SendMessageW(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icons_.small.get()));
     CreateControls(dpi);
@@ -81,9 +85,8 @@ void MainWindow::CreateControls(int dpi) noexcept
     note_font_ = MakeFont(L"Tahoma", 675, false, dpi);
 
     const RECT image = ToPixels(kImage1, dpi);
-    image_icon_.reset(static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_NIGHTJAR),
-                                                      IMAGE_ICON, image.right - image.left,
-                                                      image.bottom - image.top, 0)));
+    image_icon_.reset(static_cast<HICON>(::LoadImageW(nj::CurrentModule(), MAKEINTRESOURCEW(IDI_NIGHTJAR), IMAGE_ICON,
+                                                      image.right - image.left, image.bottom - image.top, 0)));
     HWND image1 = CreateChild(Handle(), L"STATIC", L"", SS_ICON | SS_CENTERIMAGE | SS_REALSIZECONTROL, kImage1,
                               dpi, nullptr, IDC_IMAGE1);
     ::SendMessageW(image1, STM_SETICON, reinterpret_cast<WPARAM>(image_icon_.get()), 0);
@@ -140,7 +143,7 @@ void MainWindow::ShowOnScreen()
     ::UpdateWindow(Handle());
 }
 
-void MainWindow::PutUpTrayIcon() { serial::Call(tray_.Get(), kTrayShowIcon); }
+void MainWindow::PutUpTrayIcon() { nj::dispatch::CallOrThrow(tray_.Get(), kTrayShowIcon); }
 
 void MainWindow::RunMainLoop()
 {
@@ -199,7 +202,7 @@ void MainWindow::OnTrayActivated() noexcept
 
 void MainWindow::OnTrackChanged(const plavox::TrackDetail& detail) { CurrentTrack = TrackRecord(detail); }
 
-void MainWindow::CallPlayer(std::int32_t dispid) { serial::Call(plavox_.Dispatch(), dispid); }
+void MainWindow::CallPlayer(std::int32_t dispid) { nj::dispatch::CallOrThrow(plavox_.Dispatch(), dispid); }
 
 void MainWindow::ToggleVisibility()
 {

@@ -1,8 +1,10 @@
 #include "set_port_window.h"
 
-#include "layout.h"
+#include "nj/layout.h"
 
 namespace nightjar::app {
+using namespace nj::layout;
+
 namespace {
 
 constexpr DWORD kStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
@@ -22,7 +24,10 @@ HRESULT SetPortWindow::Create(HWND owner, HICON icon, ClickHandler on_click) noe
                                           kStyle, kExStyle);
     const int x = (::GetSystemMetrics(SM_CXSCREEN) - size.cx) / 2;
     const int y = (::GetSystemMetrics(SM_CYSCREEN) - size.cy) / 2;
-    RETURN_IF_FAILED(CreateTopLevel(kExStyle, kStyle, L"Set Link Port:", x, y, size.cx, size.cy, icon, owner));
+    auto params = nj::WindowParams::TopLevel(L"Set Link Port:", kStyle, kExStyle, {x, y}, size);
+    params.icon = icon;
+    params.parent = owner;
+    RETURN_IF_FAILED(Window::Create(params));
     ::SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
     ::SendMessageW(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
 

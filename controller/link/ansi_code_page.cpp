@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <nj/text.h>
+
 namespace nightjar::link {
 namespace {
 
@@ -25,14 +27,9 @@ std::uint32_t DefaultCharacterOf(unsigned code_page)
 std::uint32_t CodePageCodeOf(unsigned code_page, char16_t ch)
 {
     const wchar_t wide = static_cast<wchar_t>(ch);
-    char bytes[4];
-    int count = ::WideCharToMultiByte(code_page, WC_NO_BEST_FIT_CHARS, &wide, 1, bytes, sizeof(bytes), nullptr,
-                                      nullptr);
-    // UTF-8 and a few other code pages take no flags at all.
-    if (count == 0 && ::GetLastError() == ERROR_INVALID_FLAGS)
-        count = ::WideCharToMultiByte(code_page, 0, &wide, 1, bytes, sizeof(bytes), nullptr, nullptr);
-    if (count <= 0) return DefaultCharacterOf(code_page);
-    return BigEndian(bytes, count);
+    const std::string bytes = nj::text::ToCodePage(code_page, {&wide, 1});
+    if (bytes.empty()) return DefaultCharacterOf(code_page);
+    return BigEndian(bytes.data(), static_cast<int>(bytes.size()));
 }
 
 std::uint32_t SystemAnsiCodeOf(char16_t ch) { return CodePageCodeOf(CP_ACP, ch); }

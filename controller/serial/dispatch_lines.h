@@ -1,7 +1,6 @@
-// Late-bound calls for code that runs inside the link, and the link's Lines
-// over any serial line control reached through IDispatch by the line
-// control's DISPIDs. Every failure throws link::LinkError with the callee's
-// HRESULT and description; the calls themselves are nj::dispatch's.
+// The link's Lines over any serial line control reached through IDispatch by
+// the line control's DISPIDs. Every failure throws link::LinkError with the
+// callee's HRESULT and description; the calls themselves are nj::dispatch's.
 #pragma once
 
 #include "line_control.h"
@@ -12,11 +11,7 @@
 
 namespace nightjar::serial {
 
-void Put(IDispatch* object, DISPID id, const VARIANT& value);
-bool GetBool(IDispatch* object, DISPID id);
-void Call(IDispatch* object, DISPID id);
-
-// Selects the port (1 to 4) and opens it.
+// Selects the port (1 to 4) and opens it; nj::dispatch::Error when it cannot.
 void OpenPort(IDispatch& control, short port_number);
 
 class DispatchLines final : public link::Lines {
@@ -25,8 +20,8 @@ public:
 
     void PutWireAOutput(std::int32_t value) override;
     void PutWireBOutput(bool released) override;
-    bool WireAInput() override { return GetBool(control_.Get(), kDispWireAInput); }
-    bool WireBInput() override { return GetBool(control_.Get(), kDispWireBInput); }
+    bool WireAInput() override;
+    bool WireBInput() override;
 
 private:
     Microsoft::WRL::ComPtr<IDispatch> control_;

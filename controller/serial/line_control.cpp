@@ -1,10 +1,13 @@
 #include "line_control.h"
 
 #include <nj/com_object.h>
+#include <nj/dispatch.h>
 #include <nj/result.h>
 #include <nj/unique.h>
 
 #include <string>
+
+#include "serial_port.h"
 
 namespace nightjar::serial {
 namespace {
@@ -22,53 +25,6 @@ constexpr HRESULT kInvalidPropertyValue = ControlError(380);
 constexpr short kFirstPort = 1;
 constexpr short kLastPort = 4;
 
-// The outcome of one property access. A failure with a description reaches
-// the caller as an exception (EXCEPINFO); one without is a plain Automation
-// error such as a type mismatch.
-struct Status {
-    HRESULT hr = S_OK;
-    std::wstring description;
-
-    static Status Ok() { return {}; }
-    static Status Plain(HRESULT hr) { return {hr, {}}; }
-    static Status Error(HRESULT hr, std::wstring description) { return {hr, std::move(description)}; }
-    bool ok() const noexcept { return SUCCEEDED(hr); }
-};
-
-std::wstring SystemMessage(DWORD error)
-{
-    wchar_t* text = nullptr;
-    const DWORD length = ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
-        0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::wstring message = length ? std::wstring(text, length) : L"error " + std::to_wstring(error);
-    ::LocalFree(text);
-    while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L'.'))
-        message.pop_back();
-    return message;
-}
-
-// Why a port could not be opened, in the words a user would look for.
-std::wstring OpenFailureReason(DWORD error)
-{
-    switch (error) {
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-        return L"the port does not exist";
-    case ERROR_ACCESS_DENIED:
-    case ERROR_SHARING_VIOLATION:
-        return L"the port is in use";
-    default:
-        return SystemMessage(error);
-    }
-}
-
-Status Win32Failure(const std::wstring& what)
-{
-    const DWORD error = ::GetLastError();
-    return Status::Error(error ? HRESULT_FROM_WIN32(error) : E_FAIL, what + L": " + SystemMessage(error));
-}
-
 // Arguments are converted the way late-bound callers expect: VT_I2, VT_I4,
 // VT_BOOL and strings of numbers all serve.
 Status ToLong(const VARIANT& value, LONG& out, UINT* arg_err)
@@ -85,19 +41,14 @@ Status ToLong(const VARIANT& value, LONG& out, UINT* arg_err)
 
 Status ToBool(const VARIANT& value, bool& out, UINT* arg_err)
 {
-    nj::unique_variant converted;
-    const HRESULT hr = ::VariantChangeType(&converted, const_cast<VARIANT*>(&value), 0, VT_BOOL);
-    if (FAILED(hr)) {
-        if (arg_err) *arg_err = 0;
-        return Status::Plain(hr);
-    }
-    out = converted.boolVal != VARIANT_FALSE;
-    return Status::Ok();
+    const HRESULT hr = nj::dispatch::ToBool(value, &out);
+    if (FAILED(hr) && arg_err) *arg_err = 0;
+    return SUCCEEDED(hr) ? Status::Ok() : Status::Plain(hr);
 }
 
 class LineControl final : public nj::com::UntypedDispatch<IDispatch> {
 public:
-    explicit LineControl(std::shared_ptr<CommCalls> calls) noexcept : calls_(std::move(calls)) {}
+    explicit LineControl(std::shared_ptr<CommCalls> calls) noexcept : port_(std::move(calls)) {}
 
     IFACEMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids) override;
 
@@ -105,7 +56,7 @@ public:
                           EXCEPINFO* exception, UINT* arg_err) override;
 
 private:
-    ~LineControl() override { Close(); }
+    ~LineControl() override = default;
 
     Status Put(DISPID id, const VARIANT& value, UINT* arg_err);
     Status Get(DISPID id, VARIANT& value);
@@ -116,20 +67,11 @@ private:
     Status PutWireBOutput(const VARIANT& value, UINT* arg_err);
     Status GetWireInput(DWORD line, VARIANT& value);
 
-    Status Open();
-    void Close() noexcept;
     Status RequireOpen() const;
-    Status Drive(HANDLE port, DWORD function);
-    Status DriveThroughState(HANDLE port, DWORD function);
     std::wstring PortName() const { return L"COM" + std::to_wstring(port_number_); }
 
-    std::shared_ptr<CommCalls> calls_;
     short port_number_ = kFirstPort;
-    nj::unique_hfile port_;
-    // The open port's settings, for driving its lines when the driver
-    // refuses to do it directly.
-    DCB dcb_{};
-    bool escape_refused_ = false;
+    SerialPort port_;
 };
 
 struct NamedDispid {
@@ -220,7 +162,7 @@ Status LineControl::Get(DISPID id, VARIANT& value)
         return Status::Ok();
     case kDispPortOpen:
         value.vt = VT_BOOL;
-        value.boolVal = port_ ? VARIANT_TRUE : VARIANT_FALSE;
+        value.boolVal = port_.IsOpen() ? VARIANT_TRUE : VARIANT_FALSE;
         return Status::Ok();
     case kDispWireAInput:
         return GetWireInput(MS_CTS_ON, value);
@@ -235,7 +177,7 @@ Status LineControl::PutPortNumber(const VARIANT& value, UINT* arg_err)
 {
     LONG number = 0;
     if (auto status = ToLong(value, number, arg_err); !status.ok()) return status;
-    if (port_)
+    if (port_.IsOpen())
         return Status::Error(kNotValidWhilePortOpen,
                              L"The port number cannot change while " + PortName() + L" is open");
     if (number < kFirstPort || number > kLastPort)
@@ -250,11 +192,11 @@ Status LineControl::PutPortOpen(const VARIANT& value, UINT* arg_err)
     bool open = false;
     if (auto status = ToBool(value, open, arg_err); !status.ok()) return status;
     if (!open) {
-        Close();
+        port_.Close();
         return Status::Ok();
     }
-    if (port_) return Status::Error(kPortAlreadyOpen, L"Port already open: " + PortName());
-    return Open();
+    if (port_.IsOpen()) return Status::Error(kPortAlreadyOpen, L"Port already open: " + PortName());
+    return port_.Open(port_number_);
 }
 
 Status LineControl::PutWireAOutput(const VARIANT& value, UINT* arg_err)
@@ -266,7 +208,7 @@ Status LineControl::PutWireAOutput(const VARIANT& value, UINT* arg_err)
         return Status::Error(kInvalidPropertyValue, L"Invalid value " + std::to_wstring(level) +
                                                         L" for wire A: 0 pulls it, 2 releases it");
     // A released wire is an asserted line.
-    return Drive(port_.get(), level == 2 ? SETRTS : CLRRTS);
+    return port_.Drive(level == 2 ? SETRTS : CLRRTS);
 }
 
 Status LineControl::PutWireBOutput(const VARIANT& value, UINT* arg_err)
@@ -274,112 +216,23 @@ Status LineControl::PutWireBOutput(const VARIANT& value, UINT* arg_err)
     bool released = false;
     if (auto status = ToBool(value, released, arg_err); !status.ok()) return status;
     if (auto status = RequireOpen(); !status.ok()) return status;
-    return Drive(port_.get(), released ? SETDTR : CLRDTR);
+    return port_.Drive(released ? SETDTR : CLRDTR);
 }
 
 Status LineControl::GetWireInput(DWORD line, VARIANT& value)
 {
     if (auto status = RequireOpen(); !status.ok()) return status;
-    DWORD modem = 0;
-    if (!calls_->GetCommModemStatus(port_.get(), modem))
-        return Win32Failure(L"Cannot read the lines of " + PortName());
+    bool asserted = false;
+    if (auto status = port_.ReadLine(line, asserted); !status.ok()) return status;
     value.vt = VT_BOOL;
-    value.boolVal = (modem & line) ? VARIANT_TRUE : VARIANT_FALSE;
+    value.boolVal = asserted ? VARIANT_TRUE : VARIANT_FALSE;
     return Status::Ok();
 }
 
 Status LineControl::RequireOpen() const
 {
-    if (port_) return Status::Ok();
+    if (port_.IsOpen()) return Status::Ok();
     return Status::Error(kPortNotOpen, L"Port is not open: open " + PortName() + L" before using its lines");
-}
-
-// Some serial drivers (USB adapters among them) refuse EscapeCommFunction
-// but drive RTS and DTR from the settings, as the flow-control fields of a
-// DCB: once refused, the lines go that way for as long as the port is open.
-Status LineControl::Drive(HANDLE port, DWORD function)
-{
-    if (!escape_refused_) {
-        if (calls_->EscapeCommFunction(port, function)) return Status::Ok();
-        escape_refused_ = true;
-    }
-    return DriveThroughState(port, function);
-}
-
-Status LineControl::DriveThroughState(HANDLE port, DWORD function)
-{
-    DCB dcb = dcb_;
-    switch (function) {
-    case SETRTS:
-    case CLRRTS:
-        dcb.fRtsControl = function == SETRTS ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
-        break;
-    case SETDTR:
-    case CLRDTR:
-        dcb.fDtrControl = function == SETDTR ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
-        break;
-    default:
-        return Status::Plain(E_INVALIDARG);
-    }
-    if (!calls_->SetCommState(port, dcb)) return Win32Failure(L"Cannot set the lines of " + PortName());
-    dcb_ = dcb;
-    return Status::Ok();
-}
-
-Status LineControl::Open()
-{
-    const std::wstring path = L"\\\\.\\" + PortName();
-    nj::unique_hfile port(calls_->OpenPort(path.c_str()));
-    if (!port) {
-        const DWORD error = ::GetLastError();
-        return Status::Error(HRESULT_FROM_WIN32(error),
-                             PortName() + L" could not be opened: " + OpenFailureReason(error));
-    }
-
-    // Only the modem lines serve: no flow control may take them over, and
-    // both outputs start asserted, which releases both wires.
-    DCB dcb{};
-    dcb.DCBlength = sizeof(dcb);
-    // A name can lead to a device that is no serial port (Wine keeps one for
-    // every COM number without a device): it cannot take a DCB.
-    if (!calls_->GetCommState(port.get(), dcb))
-        return Win32Failure(PortName() + L" could not be opened: it is not a usable serial port");
-    dcb.BaudRate = CBR_9600;
-    dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
-    dcb.fBinary = TRUE;
-    dcb.fParity = FALSE;
-    dcb.fOutxCtsFlow = FALSE;
-    dcb.fOutxDsrFlow = FALSE;
-    dcb.fDsrSensitivity = FALSE;
-    dcb.fOutX = FALSE;
-    dcb.fInX = FALSE;
-    dcb.fDtrControl = DTR_CONTROL_ENABLE;
-    dcb.fRtsControl = RTS_CONTROL_ENABLE;
-    if (!calls_->SetCommState(port.get(), dcb)) return Win32Failure(PortName() + L" could not be configured");
-    dcb_ = dcb;
-    escape_refused_ = false;
-    for (const DWORD function : {SETRTS, SETDTR}) {
-        if (auto status = Drive(port.get(), function); !status.ok()) return status;
-    }
-
-    port_ = std::move(port);
-    return Status::Ok();
-}
-
-void LineControl::Close() noexcept
-{
-    if (!port_) return;
-    // Leave the cable idle: a wire left pulled would read at the far end as
-    // the start of a bit.
-    try {
-        Drive(port_.get(), SETRTS);
-        Drive(port_.get(), SETDTR);
-    } catch (...) {
-        // Only the words of a failure can throw; the port closes all the same.
-    }
-    port_.reset();
 }
 
 }  // namespace
@@ -397,9 +250,7 @@ HRESULT CreateLineControl(std::shared_ptr<CommCalls> calls, REFIID riid, void** 
     RETURN_HR_IF_NULL(E_POINTER, ppv);
     *ppv = nullptr;
     RETURN_HR_IF(E_INVALIDARG, calls == nullptr);
-    auto control = nj::com::Make<LineControl>(std::move(calls));
-    RETURN_HR_IF_NULL(E_OUTOFMEMORY, control.Get());
-    return control->QueryInterface(riid, ppv);
+    return nj::com::CreateInstance<LineControl>(riid, ppv, std::move(calls));
 }
 
 }  // namespace nightjar::serial

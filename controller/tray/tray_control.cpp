@@ -70,11 +70,9 @@ private:
 
 HRESULT OwnerWindow::Create() noexcept
 {
-    nj::WindowParams params;
-    params.ex_style = WS_EX_TOOLWINDOW;
-    params.style = WS_POPUP;
-    params.title = kOwnerTitle;
-    return nj::Window<OwnerWindow>::Create(params);
+    // Top-level, not message-only: the shell's TaskbarCreated broadcast reaches top-level windows only.
+    return nj::Window<OwnerWindow>::Create(
+        nj::WindowParams::TopLevel(kOwnerTitle, WS_POPUP, WS_EX_TOOLWINDOW, {0, 0}, {0, 0}));
 }
 
 LRESULT OwnerWindow::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) noexcept
@@ -192,19 +190,12 @@ void TrayControl::RaiseActivated(UINT message) noexcept
 
 IFACEMETHODIMP TrayControl::EnumConnectionPoints(IEnumConnectionPoints** points)
 {
-    RETURN_HR_IF_NULL(E_POINTER, points);
-    *points = nullptr;
-    return E_NOTIMPL;
+    return nj::com::EnumConnectionPoints(points);
 }
 
 IFACEMETHODIMP TrayControl::FindConnectionPoint(REFIID riid, IConnectionPoint** point)
 {
-    RETURN_HR_IF_NULL(E_POINTER, point);
-    *point = nullptr;
-    RETURN_HR_IF(CONNECT_E_NOCONNECTION, riid != events_.Iid());
-    *point = &events_;
-    (*point)->AddRef();
-    return S_OK;
+    return nj::com::FindConnectionPoint(events_, riid, point);
 }
 
 LRESULT TrayControl::HandleOwnerMessage(UINT message, WPARAM wparam, LPARAM lparam) noexcept
@@ -247,10 +238,7 @@ HRESULT CreateTrayControl(std::shared_ptr<NotifyShell> shell, REFIID riid, void*
     RETURN_HR_IF_NULL(E_POINTER, ppv);
     *ppv = nullptr;
     RETURN_HR_IF(E_INVALIDARG, shell == nullptr);
-    auto control = nj::com::Make<TrayControl>(std::move(shell));
-    RETURN_HR_IF_NULL(E_OUTOFMEMORY, control.Get());
-    RETURN_IF_FAILED(control->Initialize());
-    return control->QueryInterface(riid, ppv);
+    return nj::com::CreateInstance<TrayControl>(riid, ppv, std::move(shell));
 }
 
 }  // namespace nightjar::tray

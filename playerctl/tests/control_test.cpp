@@ -8,6 +8,7 @@
 #include "class_objects.h"
 #include "fakes.h"
 #include "mdl_plavox.h"
+#include "nj/text.h"
 #include "plavox_control.h"
 
 namespace plavox::test {
@@ -183,7 +184,7 @@ TEST_F(ShellVerbTest, LaunchFileAndAddfileHandTheFileToTheShell)
     EXPECT_EQ(S_OK, Call(control_.Get(), DISPID_LaunchFile, &arg, 1));
     EXPECT_EQ(S_OK, Call(control_.Get(), DISPID_Addfile, &arg, 1));
 
-    const std::string ansi = ToAnsi(name.c_str(), name.size());
+    const std::string ansi = nj::text::ToAnsi(name);
     ASSERT_EQ(g_shellCalls.size(), 2u);
     EXPECT_EQ(g_shellCalls[0].verb, "play");
     EXPECT_EQ(g_shellCalls[1].verb, "enqueue");
@@ -196,7 +197,7 @@ TEST_F(ShellVerbTest, LaunchFileAndAddfileHandTheFileToTheShell)
         EXPECT_EQ(call.show, SW_HIDE);
     }
     // The caller's variable holds the text as the code page carried it.
-    EXPECT_EQ(Text(file.get()), FromAnsi(ansi.data(), ansi.size()));
+    EXPECT_EQ(Text(file.get()), nj::text::FromAnsi(ansi));
     EXPECT_EQ(state_->PlayerWindow, reinterpret_cast<HWND>(0x5678));
     EXPECT_TRUE(player.messages.empty());
 }
@@ -366,8 +367,8 @@ TEST_F(ControlTest, LongAndNonAsciiTitlesAreReadSoundly)
     player.SetTitle(text.c_str());
     Tick();
     ASSERT_EQ(sink_->details.size(), 2u);
-    const std::string ansi = ToAnsi(text.c_str(), text.size());
-    EXPECT_EQ(state_->LastTitle, FromAnsi(ansi.data(), ansi.size()));
+    const std::string ansi = nj::text::ToAnsi(text);
+    EXPECT_EQ(state_->LastTitle, nj::text::FromAnsi(ansi));
     EXPECT_EQ(sink_->details[1].Artist.size(), 5u);
 
     player.SetTitle(L"");

@@ -3,6 +3,8 @@
 #include <iterator>
 
 #include "calculator_end.h"
+#include "nj/layout.h"
+#include "nj/text.h"
 
 namespace nightjar::calc {
 namespace {
@@ -15,30 +17,18 @@ constexpr int kClientWidth = 260, kClientHeight = 300;  // at 96 DPI
 constexpr COLORREF kScreenColor = RGB(0xB5, 0xC4, 0x9C);
 constexpr COLORREF kScreenText = RGB(0x1C, 0x24, 0x1A);
 
+// The window is laid out once, at the DPI it starts with.
 int Dpi() noexcept
 {
-    HDC screen = ::GetDC(nullptr);
-    const int dpi = screen ? ::GetDeviceCaps(screen, LOGPIXELSY) : 96;
-    if (screen) ::ReleaseDC(nullptr, screen);
-    return dpi > 0 ? dpi : 96;
+    static const int dpi = nj::layout::SystemDpi();
+    return dpi;
 }
 
-int Scaled(int pixels_at_96) noexcept
-{
-    static const int dpi = Dpi();
-    return ::MulDiv(pixels_at_96, dpi, 96);
-}
+int Scaled(int pixels_at_96) noexcept { return nj::layout::ScaleFrom96(pixels_at_96, Dpi()); }
 
 nj::unique_hfont MakeFont(const wchar_t* face, int points, bool bold) noexcept
 {
-    return nj::unique_hfont(::CreateFontW(-::MulDiv(points, Dpi(), 72), 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, FALSE,
-                                          FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                                          DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, face));
-}
-
-std::wstring Widen(std::string_view ascii)
-{
-    return std::wstring(ascii.begin(), ascii.end());
+    return nj::layout::MakeFont(face, points * 100, bold, Dpi());
 }
 
 }  // namespace
@@ -47,10 +37,10 @@ HRESULT CalcWindow::Create(int x, int y, PressHandler on_press, RejectHandler on
 {
     on_press_ = std::move(on_press);
     on_reject_ = std::move(on_reject);
-    RECT r{0, 0, Scaled(kClientWidth), Scaled(kClientHeight)};
-    ::AdjustWindowRectEx(&r, kStyle, FALSE, kExStyle);
-    RETURN_IF_FAILED(CreateTopLevel(kExStyle, kStyle, kTitle, x, y, r.right - r.left, r.bottom - r.top,
-                                    ::LoadIconW(nullptr, IDI_APPLICATION)));
+    const SIZE size = nj::layout::WindowSizeForClient(Scaled(kClientWidth), Scaled(kClientHeight), kStyle, kExStyle);
+    auto params = nj::WindowParams::TopLevel(kTitle, kStyle, kExStyle, {x, y}, size);
+    params.icon = ::LoadIconW(nullptr, IDI_APPLICATION);
+    RETURN_IF_FAILED(Window::Create(params));
     CreateControls();
     ::ShowWindow(Handle(), SW_SHOWNOACTIVATE);
     return S_OK;
@@ -59,12 +49,8 @@ HRESULT CalcWindow::Create(int x, int y, PressHandler on_press, RejectHandler on
 HWND CalcWindow::Add(const wchar_t* window_class, const wchar_t* text, DWORD style, int x, int y, int width,
                      int height, HFONT font, int id, DWORD ex_style) noexcept
 {
-    HWND child = ::CreateWindowExW(ex_style, window_class, text, WS_CHILD | WS_VISIBLE | style, Scaled(x), Scaled(y),
-                                   Scaled(width), Scaled(height), Handle(),
-                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ::GetModuleHandleW(nullptr),
-                                   nullptr);
-    if (child && font) ::SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-    return child;
+    const RECT at{Scaled(x), Scaled(y), Scaled(x) + Scaled(width), Scaled(y) + Scaled(height)};
+    return nj::layout::CreateChild(Handle(), window_class, text, style, at, font, id, ex_style);
 }
 
 void CalcWindow::CreateControls() noexcept
@@ -78,8 +64,8 @@ void CalcWindow::CreateControls() noexcept
     int index = 0;
     for (const Key& key : kKeys) {
         const int column = index % 2, row = index / 2;
-        Add(L"BUTTON", Widen(key.label).c_str(), WS_TABSTOP | BS_PUSHBUTTON, 10 + column * 123, 104 + row * 32, 117,
-            27, ui_font_.get(), kFirstKeyId + index);
+        Add(L"BUTTON", nj::text::FromUtf8(key.label).c_str(), WS_TABSTOP | BS_PUSHBUTTON, 10 + column * 123,
+            104 + row * 32, 117, 27, ui_font_.get(), kFirstKeyId + index);
         ++index;
     }
     Add(L"STATIC", L"Byte:", SS_LEFT, 10, 240, 36, 16, ui_font_.get(), -1);
@@ -137,9 +123,7 @@ void CalcWindow::OnSend() noexcept
     wchar_t buffer[64] = {};
     ::GetDlgItemTextW(Handle(), kByteFieldId, buffer, static_cast<int>(std::size(buffer)));
     const std::wstring text = buffer;
-    std::string narrow;
-    for (wchar_t ch : text) narrow += ch < 0x80 ? static_cast<char>(ch) : '?';
-    if (const auto byte = ParseByte(narrow)) {
+    if (const auto byte = ParseByte(nj::text::ToUtf8(text))) {
         if (on_press_) on_press_(*byte);
     } else if (on_reject_) {
         on_reject_(text);

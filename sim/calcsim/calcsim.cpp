@@ -17,6 +17,7 @@
 #include <line_control.h>
 #include <xfer.h>
 
+#include <nj/text.h>
 #include <nj/unique.h>
 
 #include <windows.h>
@@ -85,24 +86,6 @@ Options ParseCommandLine(int argc, wchar_t** argv)
     return options;
 }
 
-std::string Utf8(const std::wstring& text)
-{
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(n > 0 ? n - 1 : 0, '\0');
-    if (n > 1) ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out.data(), n, nullptr, nullptr);
-    return out;
-}
-
-// Bytes from the link are characters of the system's ANSI code page.
-std::wstring FromAnsi(const std::string& bytes)
-{
-    if (bytes.empty()) return {};
-    const int n = ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-    std::wstring out(n > 0 ? n : 0, L'\0');
-    if (n > 0) ::MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), out.data(), n);
-    return out;
-}
-
 // Event lines, on stdout and in the log file, each flushed as it is written
 // so that a script following them sees every event when it happens.
 class EventLog {
@@ -150,7 +133,9 @@ public:
             [this](std::uint8_t byte) {
                 if (!keys_.Push(byte)) Report("too many keys waiting; dropped " + std::to_string(byte));
             },
-            [this](const std::wstring& text) { Report("not a byte: " + Utf8(text) + " (0-255 or 0x00-0xff)"); });
+            [this](const std::wstring& text) {
+                Report("not a byte: " + nj::text::ToUtf8(text) + " (0-255 or 0x00-0xff)");
+            });
     }
 
     int Run()
@@ -248,9 +233,9 @@ private:
             return;
         }
         if (const auto done = reader_.Take(byte)) {
-            const std::wstring artist = FromAnsi(done->artist), title = FromAnsi(done->title);
+            const std::wstring artist = nj::text::FromAnsi(done->artist), title = nj::text::FromAnsi(done->title);
             window_.ShowTrack(artist, title);
-            Report(NowPlayingLine(Utf8(artist), Utf8(title)));
+            Report(NowPlayingLine(nj::text::ToUtf8(artist), nj::text::ToUtf8(title)));
         } else if (reader_.InProgress()) {
             window_.ShowStatus(L"receiving...");
         }

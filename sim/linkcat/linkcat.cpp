@@ -18,6 +18,7 @@
 
 #include "lines_watch.h"
 
+#include <nj/text.h>
 #include <nj/unique.h>
 
 #include <windows.h>
@@ -62,13 +63,6 @@ constexpr char kUsage[] =
     "       linkcat [--timeout SECONDS] [--stats] PORT recv N\n"
     "       linkcat [--timeout SECONDS] PORT lines\n";
 
-std::string Narrow(const std::wstring& text)
-{
-    std::string out;
-    for (wchar_t ch : text) out += ch < 0x80 ? static_cast<char>(ch) : '?';
-    return out;
-}
-
 // A whole decimal number in [low, high], nothing else.
 unsigned long ParseNumber(const wchar_t* text, unsigned long low, unsigned long high, const char* what)
 {
@@ -76,8 +70,8 @@ unsigned long ParseNumber(const wchar_t* text, unsigned long low, unsigned long 
     errno = 0;
     const unsigned long value = *text >= L'0' && *text <= L'9' ? std::wcstoul(text, &end, 10) : 0;
     if (end == nullptr || *end != L'\0' || errno != 0 || value < low || value > high)
-        throw UsageError(std::string("bad ") + what + ": " + Narrow(text) + " (expected " + std::to_string(low) +
-                         " to " + std::to_string(high) + ")");
+        throw UsageError(std::string("bad ") + what + ": " + nj::text::ToUtf8(text) + " (expected " +
+                         std::to_string(low) + " to " + std::to_string(high) + ")");
     return value;
 }
 
@@ -98,7 +92,7 @@ std::vector<std::wstring> TakeOptions(int argc, wchar_t** argv, Options& options
         } else if (arg == L"--stats") {
             options.stats = true;
         } else {
-            throw UsageError("unknown option: " + Narrow(arg));
+            throw UsageError("unknown option: " + nj::text::ToUtf8(arg));
         }
     }
     return words;
@@ -129,7 +123,7 @@ Options ParseCommandLine(int argc, wchar_t** argv)
         if (rest != 0) throw UsageError("lines takes nothing more");
         options.command = Command::Lines;
     } else {
-        throw UsageError("unknown command: " + Narrow(command));
+        throw UsageError("unknown command: " + nj::text::ToUtf8(command));
     }
     return options;
 }

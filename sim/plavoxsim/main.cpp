@@ -16,7 +16,9 @@
 #include <vector>
 
 #include "cli.h"
+#include "nj/text.h"
 #include "nj/unique.h"
+#include "nj/unix_time.h"
 #include "nj/window_base.h"
 #include "player.h"
 
@@ -31,38 +33,7 @@ constexpr UINT_PTR kRefreshTimer = 1;
 constexpr UINT kRefreshMs = 200;
 constexpr DWORD kHelperTimeoutMs = 5000;
 
-std::wstring Widen(const std::string& text)
-{
-    if (text.empty()) return {};
-    const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
-    return wide;
-}
-
-std::string Narrow(const std::wstring& text)
-{
-    if (text.empty()) return {};
-    const int length =
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string narrow(static_cast<size_t>(length), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(), length, nullptr,
-                        nullptr);
-    return narrow;
-}
-
 int64_t Now() { return static_cast<int64_t>(GetTickCount64()); }
-
-// Wine reads the Unix real-time clock here, the clock of the virtual cable's
-// trace, so log lines and cable lines can be set side by side.
-int64_t UnixMicroseconds()
-{
-    FILETIME now;
-    GetSystemTimePreciseAsFileTime(&now);
-    const int64_t ticks = (int64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime;  // 100 ns since 1601
-    constexpr int64_t kUnixEpoch = 116444736000000000;
-    return (ticks - kUnixEpoch) / 10;
-}
 
 std::wstring MinutesAndSeconds(int64_t ms)
 {
@@ -95,13 +66,8 @@ public:
 
     bool Create(HINSTANCE instance)
     {
-        nj::WindowParams params;
+        auto params = nj::WindowParams::TopLevel(L"", WS_OVERLAPPEDWINDOW, 0, {40, 40}, {440, 190});
         params.instance = instance;
-        params.style = WS_OVERLAPPEDWINDOW;
-        params.x = 40;
-        params.y = 40;
-        params.width = 440;
-        params.height = 190;
         params.background = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
         if (FAILED(nj::Window<SimulatorWindow>::Create(params))) return false;
         UpdateTitle();
@@ -148,7 +114,7 @@ public:
 private:
     void Log(const char* message, WPARAM wparam, LPARAM lparam)
     {
-        const int64_t arrived = UnixMicroseconds();
+        const int64_t arrived = nj::UnixNowMicroseconds();
         last_message_ = plavoxsim::LogLine(message, static_cast<uint32_t>(wparam), static_cast<int32_t>(lparam));
         last_message_.pop_back();  // the newline
         if (!log_) return;
@@ -167,7 +133,8 @@ private:
 
     void UpdateTitle()
     {
-        const std::wstring title = forced_title_ ? Widen(*forced_title_) : Widen(player_.TitleAt(Now()));
+        const std::wstring title =
+            forced_title_ ? nj::text::FromUtf8(*forced_title_) : nj::text::FromUtf8(player_.TitleAt(Now()));
         if (title == shown_title_ || !Handle()) return;
         SetWindowTextW(Handle(), title.c_str());
         shown_title_ = title;
@@ -181,8 +148,8 @@ private:
             lines.push_back(L"Playlist empty");
         } else {
             lines.push_back(L"Track " + std::to_wstring(*player_.CurrentIndex() + 1) + L" of " +
-                            std::to_wstring(player_.TrackCount()) + L":  " + Widen(track->artist) + L" \u2013 " +
-                            Widen(track->title));
+                            std::to_wstring(player_.TrackCount()) + L":  " + nj::text::FromUtf8(track->artist) +
+                            L" \u2013 " + nj::text::FromUtf8(track->title));
         }
         const State state = player_.StateAt(now);
         std::wstring status = state == State::Playing ? L"Playing" : state == State::Paused ? L"Paused" : L"Stopped";
@@ -193,8 +160,8 @@ private:
         if (player_.FadingAt(now)) status += L"   fading out";
         if (player_.Shuffle()) status += L"   shuffle";
         lines.push_back(status);
-        if (forced_title_) lines.push_back(L"Title forced: " + Widen(*forced_title_));
-        lines.push_back(L"Last message: " + (last_message_.empty() ? L"none" : Widen(last_message_)));
+        if (forced_title_) lines.push_back(L"Title forced: " + nj::text::FromUtf8(*forced_title_));
+        lines.push_back(L"Last message: " + (last_message_.empty() ? L"none" : nj::text::FromUtf8(last_message_)));
         return lines;
     }
 
@@ -272,7 +239,7 @@ std::vector<std::string> Arguments()
     int count = 0;
     std::unique_ptr<LPWSTR, decltype(&LocalFree)> argv(CommandLineToArgvW(GetCommandLineW(), &count), LocalFree);
     std::vector<std::string> args;
-    for (int i = 1; argv && i < count; ++i) args.push_back(Narrow(argv.get()[i]));
+    for (int i = 1; argv && i < count; ++i) args.push_back(nj::text::ToUtf8(argv.get()[i]));
     return args;
 }
 
@@ -294,7 +261,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 
     unique_file log;
     if (!options->log_path.empty()) {
-        log.reset(_wfopen(Widen(options->log_path).c_str(), L"ab"));
+        log.reset(_wfopen(nj::text::FromUtf8(options->log_path).c_str(), L"ab"));
         if (!log) {
             std::fprintf(stderr, "plavoxsim: cannot open the log %s\n", options->log_path.c_str());
             return 2;

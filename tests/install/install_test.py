@@ -45,7 +45,7 @@ class Prefix:
 
     def create(self):
         shutil.rmtree(self.path, ignore_errors=True)
-        subprocess.run([os.path.join(TOP, 'tests', 'wine', 'init-prefix.sh'), self.path], env=self.env, check=True,
+        subprocess.run([os.path.join(TOP, 'tools', 'init-prefix.sh'), self.path], env=self.env, check=True,
                        stdout=subprocess.DEVNULL, timeout=300)
 
     def run(self, *args, timeout=120):

@@ -16,7 +16,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 TOP = os.path.abspath(os.path.join(HERE, '..', '..'))
 sys.path.insert(0, os.path.join(TOP, 'scripts', 'lib'))
-from njharness import FIRST, Rig, eventually, expect, run_tests  # noqa: E402
+from njharness import FIRST, RELTOOL, Rig, eventually, expect, run_tests  # noqa: E402
 from njharness.ticalc import TiCalc  # noqa: E402
 from njharness import player_window as pw  # noqa: E402
 
@@ -24,7 +24,7 @@ CLOSE_LIMIT = 1.0  # seconds from the close request to the end of the process
 
 
 def reltool(rig, *args, check=True):
-    return rig.wine(rig.exe('tests', 'reliability', 'reltool.exe'), *args, check=check)
+    return rig.wine(rig.exe(*RELTOOL), *args, check=check)
 
 
 def running(rig):

@@ -132,15 +132,19 @@ ComPtr<T> Make(Args&&... args) noexcept
     return object;
 }
 
-// Create T, then hand the caller the interface it asked for.
-template <class T>
-HRESULT CreateInstance(REFIID riid, void** ppv) noexcept
+// Creates T from `args`, runs its initialisation where it has one (a public
+// member `HRESULT Initialize() noexcept`, for what a constructor cannot report), then
+// hands the caller the interface it asked for. A failure at any step leaves
+// *ppv null and the object gone.
+template <class T, class... Args>
+HRESULT CreateInstance(REFIID riid, void** ppv, Args&&... args) noexcept
 {
     RETURN_HR_IF_NULL(E_POINTER, ppv);
     *ppv = nullptr;
     try {
-        auto object = Make<T>();
+        auto object = Make<T>(std::forward<Args>(args)...);
         RETURN_HR_IF_NULL(E_OUTOFMEMORY, object.Get());
+        if constexpr (requires { std::declval<T&>().Initialize(); }) RETURN_IF_FAILED(object->Initialize());
         return object->QueryInterface(riid, ppv);
     }
     NJ_CATCH_RETURN()

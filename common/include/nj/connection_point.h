@@ -125,4 +125,24 @@ private:
     std::vector<ComPtr<IDispatch>> sinks_;
 };
 
+// IConnectionPointContainer's two lookups for an object whose one outgoing
+// interface is `point`: that interface finds it, any other finds nothing,
+// and there is no enumeration (hosts that bind events ask by IID).
+inline HRESULT FindConnectionPoint(ConnectionPoint& point, REFIID riid, IConnectionPoint** found) noexcept
+{
+    RETURN_HR_IF_NULL(E_POINTER, found);
+    *found = nullptr;
+    RETURN_HR_IF(CONNECT_E_NOCONNECTION, riid != point.Iid());
+    *found = &point;
+    point.AddRef();
+    return S_OK;
+}
+
+inline HRESULT EnumConnectionPoints(IEnumConnectionPoints** points) noexcept
+{
+    RETURN_HR_IF_NULL(E_POINTER, points);
+    *points = nullptr;
+    return E_NOTIMPL;
+}
+
 }  // namespace nj::com

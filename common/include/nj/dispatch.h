@@ -1,5 +1,7 @@
 // Late-bound calls by DISPID: property get and put, and method calls without
-// arguments. Every call returns an HRESULT; none throws.
+// arguments. Every call returns an HRESULT and throws nothing; the OrThrow
+// forms, for code that runs a sequence of calls and gives up on the first
+// failure, throw Error instead.
 //
 // A callee that raises an Automation exception (DISP_E_EXCEPTION) is reported
 // by the code it raised, so a caller sees why the call failed rather than that
@@ -12,6 +14,9 @@
 
 #include <windows.h>
 #include <oaidl.h>
+
+#include <stdexcept>
+#include <string>
 
 #include "nj/unique.h"
 
@@ -52,5 +57,20 @@ HRESULT Get(IDispatch* object, DISPID id, VARIANT* value, unique_bstr* descripti
 HRESULT GetBool(IDispatch* object, DISPID id, bool* value, unique_bstr* description = nullptr) noexcept;
 // A method with no arguments; whatever it returns is dropped.
 HRESULT Call(IDispatch* object, DISPID id, unique_bstr* description = nullptr) noexcept;
+
+// A late-bound call that failed: the callee's HRESULT, and its description
+// (or which member failed) with the code in hex as the message.
+class Error : public std::runtime_error {
+public:
+    Error(HRESULT hr, const std::string& what) : std::runtime_error(what), hr_(hr) {}
+    HRESULT hr() const noexcept { return hr_; }
+
+private:
+    HRESULT hr_;
+};
+
+void PutOrThrow(IDispatch* object, DISPID id, const VARIANT& value);
+bool GetBoolOrThrow(IDispatch* object, DISPID id);
+void CallOrThrow(IDispatch* object, DISPID id);
 
 }  // namespace nj::dispatch

@@ -211,6 +211,8 @@ protected:
 
     // True only for a site that answers UserMode with VARIANT_TRUE (as a
     // boolean or a number); no site, no answer or any other value is false.
+    // Stricter than nj::dispatch::ToBool on purpose: the control has always
+    // started its timer only for UserMode = True, and hosts rely on that.
     bool AmbientUserModeIsTrue() const noexcept
     {
         if (!site_) return false;

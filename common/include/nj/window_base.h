@@ -14,16 +14,13 @@
 
 #include <windows.h>
 
+#include "nj/module.h"
 #include "nj/result.h"
 #include "nj/unique.h"
 
-extern "C" IMAGE_DOS_HEADER __ImageBase;
-
 namespace nj {
 
-// The module this code is linked into: the EXE, or the DLL that carries it.
-inline HINSTANCE CurrentModule() noexcept { return reinterpret_cast<HINSTANCE>(&__ImageBase); }
-
+// How a window is made; start from one of the presets and set what differs.
 struct WindowParams {
     HINSTANCE instance = nullptr;  // the module that registers the class; null: CurrentModule()
     HWND parent = nullptr;         // owner of a top-level window, parent of a child, or HWND_MESSAGE
@@ -35,6 +32,43 @@ struct WindowParams {
     // Taken when the class is registered, by the first window of its kind.
     HICON icon = nullptr;
     HBRUSH background = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+
+    // A window of its own on the desktop, of the given outer size.
+    static WindowParams TopLevel(LPCWSTR title, DWORD style, DWORD ex_style, POINT at, SIZE size) noexcept
+    {
+        WindowParams params;
+        params.title = title;
+        params.style = style;
+        params.ex_style = ex_style;
+        params.x = at.x;
+        params.y = at.y;
+        params.width = size.cx;
+        params.height = size.cy;
+        return params;
+    }
+
+    // A control inside `parent`, known to it by `id`, at a rectangle of its client area.
+    static WindowParams Child(HWND parent, UINT id, DWORD style, const RECT& where) noexcept
+    {
+        WindowParams params;
+        params.parent = parent;
+        params.style = WS_CHILD | style;
+        params.x = where.left;
+        params.y = where.top;
+        params.width = where.right - where.left;
+        params.height = where.bottom - where.top;
+        params.child_id = id;
+        return params;
+    }
+
+    // A window that only receives messages: never shown, enumerated or
+    // reached by broadcasts.
+    static WindowParams MessageOnly() noexcept
+    {
+        WindowParams params;
+        params.parent = HWND_MESSAGE;
+        return params;
+    }
 };
 
 template <class Derived>
@@ -73,43 +107,14 @@ protected:
         return S_OK;
     }
 
+    // The nine-argument form that came before the presets; kept only until
+    // adapters/mpris/bridge creates its windows through Create(). Do not add callers.
     HRESULT CreateTopLevel(DWORD ex_style, DWORD style, LPCWSTR title, int x, int y, int width, int height,
                            HICON icon, HWND owner = nullptr) noexcept
     {
-        WindowParams params;
-        params.parent = owner;
-        params.ex_style = ex_style;
-        params.style = style;
-        params.title = title;
-        params.x = x;
-        params.y = y;
-        params.width = width;
-        params.height = height;
+        WindowParams params = WindowParams::TopLevel(title, style, ex_style, {x, y}, {width, height});
         params.icon = icon;
-        return Create(params);
-    }
-
-    // A window that only receives messages: never shown, enumerated or
-    // reached by broadcasts.
-    HRESULT CreateMessageOnly(HINSTANCE instance = nullptr) noexcept
-    {
-        WindowParams params;
-        params.instance = instance;
-        params.parent = HWND_MESSAGE;
-        return Create(params);
-    }
-
-    HRESULT CreateAsChild(HWND parent, UINT id, DWORD style, const RECT& where, HINSTANCE instance = nullptr) noexcept
-    {
-        WindowParams params;
-        params.instance = instance;
-        params.parent = parent;
-        params.style = WS_CHILD | style;
-        params.x = where.left;
-        params.y = where.top;
-        params.width = where.right - where.left;
-        params.height = where.bottom - where.top;
-        params.child_id = id;
+        params.parent = owner;
         return Create(params);
     }
 

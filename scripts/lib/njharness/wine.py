@@ -14,7 +14,8 @@ NIGHTJAR = ('controller', 'app', 'Nightjar.exe')
 CALCSIM = ('sim', 'calcsim', 'calcsim.exe')
 LINKCAT = ('sim', 'linkcat', 'linkcat.exe')
 PLAYER = ('sim', 'plavoxsim', 'plavoxsim.exe')
-PROBE = ('tests', 'app', 'njprobe.exe')
+PROBE = ('tools', 'njprobe.exe')
+RELTOOL = ('tools', 'reltool.exe')
 PLAVOX = ('playerctl', 'Plavox.ocx')
 
 

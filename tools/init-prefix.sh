@@ -2,9 +2,9 @@
 # Creates a Wine prefix for this build and sets what the programs and tests
 # rely on. Usage: init-prefix.sh PREFIX
 set -euo pipefail
-lib=$(cd "$(dirname "$0")/../../scripts/lib" && pwd)
+lib=$(cd "$(dirname "$0")/../scripts/lib" && pwd)
 prefix=$(realpath -m "$1")
-# shellcheck source=../../scripts/lib/wine-env.sh
+# shellcheck source=../scripts/lib/wine-env.sh
 . "$lib/wine-env.sh"
 nj_wine_env "$(dirname "$prefix")" ""
 export WINEPREFIX=$prefix

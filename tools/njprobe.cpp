@@ -30,6 +30,7 @@
 #include <cwchar>
 #include <string>
 
+#include "nj/text.h"
 #include "tray_control.h"
 
 namespace {
@@ -52,14 +53,6 @@ std::wstring TextOf(HWND hwnd)
     wchar_t buffer[1024] = {};
     ::GetWindowTextW(hwnd, buffer, 1024);
     return buffer;
-}
-
-std::string Utf8(const std::wstring& text)
-{
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(n > 0 ? n - 1 : 0, '\0');
-    if (n > 1) ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out.data(), n, nullptr, nullptr);
-    return out;
 }
 
 HWND FindChildByText(HWND parent, const wchar_t* text)
@@ -134,7 +127,7 @@ int Run(int argc, wchar_t** argv)
     if (verb == L"title-of") {
         HWND hwnd = ::FindWindowW(title, nullptr);
         if (!hwnd) return 1;
-        std::printf("%s\n", Utf8(TextOf(hwnd)).c_str());
+        std::printf("%s\n", nj::text::ToUtf8(TextOf(hwnd)).c_str());
         return 0;
     }
 
@@ -152,7 +145,8 @@ int Run(int argc, wchar_t** argv)
         for (HWND c = ::GetWindow(box, GW_CHILD); c; c = ::GetWindow(c, GW_HWNDNEXT)) {
             wchar_t cls[64] = {};
             ::GetClassNameW(c, cls, 64);
-            if (std::wcscmp(cls, L"Static") == 0 && !TextOf(c).empty()) std::printf("%s\n", Utf8(TextOf(c)).c_str());
+            if (std::wcscmp(cls, L"Static") == 0 && !TextOf(c).empty())
+                std::printf("%s\n", nj::text::ToUtf8(TextOf(c)).c_str());
         }
         return 0;
     }
@@ -193,8 +187,8 @@ int Run(int argc, wchar_t** argv)
             RECT r{};
             ::GetWindowRect(c, &r);
             ::MapWindowPoints(nullptr, hwnd, reinterpret_cast<POINT*>(&r), 2);
-            std::printf("%s|%s|%ld %ld %ld %ld\n", Utf8(cls).c_str(), Utf8(TextOf(c)).c_str(), r.left, r.top,
-                        r.right - r.left, r.bottom - r.top);
+            std::printf("%s|%s|%ld %ld %ld %ld\n", nj::text::ToUtf8(cls).c_str(), nj::text::ToUtf8(TextOf(c)).c_str(),
+                        r.left, r.top, r.right - r.left, r.bottom - r.top);
         }
     } else {
         return Usage();

@@ -14,35 +14,27 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cwchar>
 #include <iostream>
 #include <string>
 
+#include "nj/text.h"
+#include "nj/unix_time.h"
 #include "tray_control.h"
 
 namespace {
 
 constexpr wchar_t kPlayerClass[] = L"Plavox v1.x";
 
-double UnixNow()
-{
-    FILETIME ft;
-    ::GetSystemTimePreciseAsFileTime(&ft);
-    ULARGE_INTEGER t;
-    t.LowPart = ft.dwLowDateTime;
-    t.HighPart = ft.dwHighDateTime;
-    constexpr ULONGLONG kUnixEpoch = 116444736000000000ULL;  // 1970-01-01 in 100 ns units
-    return static_cast<double>(t.QuadPart - kUnixEpoch) / 1e7;
-}
-
 int Close(const wchar_t* title)
 {
     HWND hwnd = ::FindWindowW(nullptr, title);
     if (!hwnd) return 1;
-    const double at = UnixNow();
+    const std::int64_t at = nj::UnixNowMicroseconds();
     if (!::PostMessageW(hwnd, WM_CLOSE, 0, 0)) return 1;
-    std::printf("%.6f\n", at);
+    std::printf("%lld.%06lld\n", static_cast<long long>(at / 1000000), static_cast<long long>(at % 1000000));
     return 0;
 }
 
@@ -63,15 +55,6 @@ int TaskbarCreated()
     return message != 0 && ::SendNotifyMessageW(HWND_BROADCAST, message, 0, 0) ? 0 : 1;
 }
 
-std::wstring Widen(const std::string& utf8)
-{
-    if (utf8.empty()) return {};
-    const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
-    return wide;
-}
-
 int Serve()
 {
     std::string line;
@@ -81,7 +64,7 @@ int Serve()
             std::puts("bad request");
         } else {
             HWND player = ::FindWindowW(kPlayerClass, nullptr);
-            const std::wstring text = Widen(line.substr(6));
+            const std::wstring text = nj::text::FromUtf8(std::string_view(line).substr(6));
             std::puts(player && ::SendMessageW(player, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()))
                           ? "ok"
                           : "no player");
