@@ -352,6 +352,11 @@ class NightjarOnMpris(unittest.TestCase):
     def test_6_a_hung_player_does_not_stop_the_calculator_driving_another(self):
         gamma, beta = self.players['gamma'], self.players['beta']
         gamma.stop()  # SIGSTOP: it keeps its names and answers nothing
+        # A key for the hung player: the calculator is not kept waiting, and
+        # the key is dropped rather than carried out whenever gamma wakes.
+        mark = self.log.count()
+        ticalc(self.cable, 'send', '52')
+        self.log.wait_for('gamma does not answer; dropped: play', mark)
         beta.tell(status='Paused')
         self.assert_announced('Beta Band', 'Second Player', lambda: beta.tell(status='Playing'))
         # Keys that keep beta playing: paused, it would give way to gamma,
