@@ -93,10 +93,15 @@ class Cable:
         os.kill(self.pid, signal.SIGTERM)
 
 
+def ticalc_command(cable, *args):
+    """The libticables2 calculator end on the cable's far end: its command line and environment."""
+    return ([os.path.join(BUILD, 'sim/ticalc/ticalc'), '--timeout', '10', *args],
+            dict(os.environ, NJ_CABLE_REDIRECT='/dev/ttyS1=' + cable.ends[1]))
+
+
 def ticalc(cable, *args, check=True):
-    env = dict(os.environ, NJ_CABLE_REDIRECT='/dev/ttyS1=' + cable.ends[1])
-    done = subprocess.run([os.path.join(BUILD, 'sim/ticalc/ticalc'), '--timeout', '10', *args], env=env,
-                          capture_output=True, text=True, timeout=LIMIT)
+    command, env = ticalc_command(cable, *args)
+    done = subprocess.run(command, env=env, capture_output=True, text=True, timeout=LIMIT)
     if check and done.returncode != 0:
         raise AssertionError('ticalc %s: %s' % (args, done.stderr))
     return done.stdout.split()
@@ -109,27 +114,48 @@ def in_cable_environment():
     os.environ['LSAN_OPTIONS'] = 'suppressions=' + HELPER_LSAN
 
 
-class NightjarEndToEnd(unittest.TestCase):
+class OnACable(unittest.TestCase):
+    """One nightjar on a virtual cable of its own for all of a class's tests, in order."""
+
     @classmethod
-    def setUpClass(cls):
-        cls.tmp = tempfile.TemporaryDirectory(prefix='nj-e2e.')
+    def lay_cable(cls, prefix):
+        cls.tmp = tempfile.TemporaryDirectory(prefix=prefix)
         in_cable_environment()
         cls.cable = Cable(cls.tmp.name)
+
+    @classmethod
+    def start_nightjar(cls, *args, env=None, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL):
         cls.nj = subprocess.Popen([os.path.join(BUILD, 'linux/nightjar'), '--device', cls.cable.device,
-                                   '--wait-device', '--verbose', '--scripted-player'],
-                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        cls.calls, cls.log = Lines(cls.nj.stdout), Lines(cls.nj.stderr)
+                                   '--verbose', *args], env=env, stdin=stdin, stdout=stdout, stderr=subprocess.PIPE)
+        cls.log = Lines(cls.nj.stderr)
         cls.log.wait_for('opened')
 
     @classmethod
-    def tearDownClass(cls):
+    def stop_nightjar(cls):
         cls.nj.send_signal(signal.SIGTERM)
         status = cls.nj.wait(LIMIT)
         for stream in (cls.nj.stdin, cls.nj.stdout, cls.nj.stderr):
-            stream.close()
+            if stream:
+                stream.close()
+        return status
+
+    @classmethod
+    def take_up_cable(cls, status):
         cls.cable.stop()
         cls.tmp.cleanup()
         assert status == 0, 'nightjar ended with %d on SIGTERM' % status
+
+
+class NightjarEndToEnd(OnACable):
+    @classmethod
+    def setUpClass(cls):
+        cls.lay_cable('nj-e2e.')
+        cls.start_nightjar('--wait-device', '--scripted-player', stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        cls.calls = Lines(cls.nj.stdout)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.take_up_cable(cls.stop_nightjar())
 
     def player(self, line):
         self.nj.stdin.write((line + '\n').encode())
@@ -229,9 +255,8 @@ class Receiver:
     is set off."""
 
     def __init__(self, cable, count):
-        env = dict(os.environ, NJ_CABLE_REDIRECT='/dev/ttyS1=' + cable.ends[1])
-        self.proc = subprocess.Popen([os.path.join(BUILD, 'sim/ticalc/ticalc'), '--timeout', '10', 'recv',
-                                      str(count)], env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        command, env = ticalc_command(cable, 'recv', str(count))
+        self.proc = subprocess.Popen(command, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
 
     def bytes(self):
         out, err = self.proc.communicate(timeout=LIMIT)
@@ -251,22 +276,15 @@ PLAYER_TRACKS = {
 }
 
 
-class NightjarOnMpris(unittest.TestCase):
-    """One nightjar on a private session bus, the tests in order."""
+class NightjarOnMpris(OnACable):
+    """nightjar on a private session bus, with fake players."""
 
     @classmethod
     def setUpClass(cls):
-        cls.tmp = tempfile.TemporaryDirectory(prefix='nj-e2e-mpris.')
-        in_cable_environment()
-        cls.cable = Cable(cls.tmp.name)
+        cls.lay_cable('nj-e2e-mpris.')
         cls.rig = HelperRig(BUILD, tmp=cls.tmp.name)
         cls.rig.start_bus()
-        env = dict(os.environ, DBUS_SESSION_BUS_ADDRESS=cls.rig.bus.address)
-        cls.nj = subprocess.Popen([os.path.join(BUILD, 'linux/nightjar'), '--device', cls.cable.device, '--verbose'],
-                                  env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                  stderr=subprocess.PIPE)
-        cls.log = Lines(cls.nj.stderr)
-        cls.log.wait_for('opened')
+        cls.start_nightjar(env=dict(os.environ, DBUS_SESSION_BUS_ADDRESS=cls.rig.bus.address))
         cls.players = {}
 
     @classmethod
@@ -274,14 +292,10 @@ class NightjarOnMpris(unittest.TestCase):
         for player in cls.rig.players:
             if player.stopped:
                 player.resume()
-        cls.nj.send_signal(signal.SIGTERM)
-        status = cls.nj.wait(LIMIT)
-        cls.nj.stderr.close()
+        status = cls.stop_nightjar()
         print('\n'.join(['nightjar on MPRIS said:', *cls.log.lines]), file=sys.stderr)
         cls.rig.close()
-        cls.cable.stop()
-        cls.tmp.cleanup()
-        assert status == 0, 'nightjar ended with %d on SIGTERM' % status
+        cls.take_up_cable(status)
 
     def add_player(self, name):
         self.players[name] = self.rig.add_player(name, '--tracks', json.dumps(PLAYER_TRACKS[name]))
