@@ -74,18 +74,11 @@ void MprisPlayerSide::Run(PlayerEvents& events, std::promise<std::string>& start
 {
     g_main_context_push_thread_default(context_.get());
     {
-        std::string error;
         GError* raw = nullptr;
         const mpris_helper::gobject_ptr<GDBusConnection> bus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &raw));
         const mpris_helper::gerror_ptr failure(raw);
-        if (!bus) {
-            error = std::string("no D-Bus session bus: ") + (failure ? failure->message : "unknown error");
-        } else {
-            directory_ = std::make_unique<mpris_helper::PlayerDirectory>(
-                wanted_, [this, &events](const mpris_helper::PlayerHandle* player) { Follow(player, events); },
-                std::function<void()>{});
-            if (!directory_->Start(bus.get(), error)) error = "cannot watch for players: " + error;
-        }
+        std::string error = bus ? WatchPlayers(bus.get(), events)
+                                : std::string("no D-Bus session bus: ") + (failure ? failure->message : "unknown error");
         const bool running = error.empty();
         started.set_value(std::move(error));
         if (running) g_main_loop_run(loop_.get());
@@ -94,6 +87,16 @@ void MprisPlayerSide::Run(PlayerEvents& events, std::promise<std::string>& start
         directory_.reset();
     }
     g_main_context_pop_thread_default(context_.get());
+}
+
+std::string MprisPlayerSide::WatchPlayers(GDBusConnection* bus, PlayerEvents& events)
+{
+    directory_ = std::make_unique<mpris_helper::PlayerDirectory>(
+        wanted_, [this, &events](const mpris_helper::PlayerHandle* player) { Follow(player, events); },
+        std::function<void()>{});
+    std::string error;
+    if (!directory_->Start(bus, error)) return "cannot watch for players: " + error;
+    return {};
 }
 
 void MprisPlayerSide::Follow(const mpris_helper::PlayerHandle* player, PlayerEvents& events)

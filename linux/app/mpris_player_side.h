@@ -10,7 +10,7 @@
 // bounded in time by the helper's pieces.
 #pragma once
 
-#include <glib.h>
+#include <gio/gio.h>
 
 #include <functional>
 #include <future>
@@ -59,6 +59,8 @@ private:
 
     // On the player thread.
     void Run(PlayerEvents& events, std::promise<std::string>& started);
+    // Starts the player directory; what failed, or "".
+    std::string WatchPlayers(GDBusConnection* bus, PlayerEvents& events);
     void Follow(const mpris_helper::PlayerHandle* player, PlayerEvents& events);
     void ReportTrack(PlayerEvents& events);
     void RunCommand(std::uint8_t byte, mpris_bridge::Command command);
