@@ -11,12 +11,13 @@ const char kUsage[] =
     "       nightjar --check-cable --device PATH\n"
     "       nightjar --help | --version\n"
     "\n"
-    "Joins a graphing calculator on a serial link cable to the media player:\n"
-    "the calculator's keys drive the player, each new track shows on the\n"
-    "calculator.\n"
+    "Joins a graphing calculator on a serial link cable to the desktop's media\n"
+    "player (any MPRIS player): the calculator's keys drive the player, each\n"
+    "new track shows on the calculator.\n"
     "\n"
     "  --device PATH     the serial port of the link cable (e.g. /dev/ttyUSB0)\n"
-    "  --player NAME     follow the player of this name\n"
+    "  --player NAME     follow the MPRIS player of this name (vlc, mpv, ...); without\n"
+    "                    it, the one playing (or last seen playing) on the session bus\n"
     "  --wait-device     wait for the device to appear, and to come back when it goes\n"
     "  --list-devices    list the serial ports of this machine\n"
     "  --check-cable     show the wires of the cable as they change (Ctrl+C ends)\n"
@@ -28,9 +29,9 @@ const char kUsage[] =
     "Without --device and --player, both are read from\n"
     "$XDG_CONFIG_HOME/nightjar/config (lines \"device = PATH\", \"player = NAME\").\n"
     "\n"
-    "Exit status: 0 done or stopped, 1 the port failed, 2 bad command line or\n"
-    "config, 3 no such device (or it went away), 4 permission denied (join the\n"
-    "dialout group), 5 not a serial port or in use.\n";
+    "Exit status: 0 done or stopped, 1 the port failed or there is no session\n"
+    "bus, 2 bad command line or config, 3 no such device (or it went away),\n"
+    "4 permission denied (join the dialout group), 5 not a serial port or in use.\n";
 
 namespace {
 

@@ -11,7 +11,7 @@ namespace nightjar::native {
 // Exit statuses a script can rely on.
 enum ExitStatus : int {
     kExitOk = 0,           // done, or stopped by a signal
-    kExitFailed = 1,       // the port failed in an unexpected way
+    kExitFailed = 1,       // the port failed in an unexpected way, or no session bus
     kExitUsage = 2,        // bad command line or config file
     kExitNoDevice = 3,     // no such device, or it went away (without --wait-device)
     kExitPermission = 4,   // the device may not be opened by this user

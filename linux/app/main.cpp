@@ -1,11 +1,12 @@
 // nightjar: Nightjar for Linux. The calculator's link on a serial port, the
 // same link and the same command table as Nightjar.exe, natively; the
-// player side behind PlayerSide. See nightjar(1).
+// desktop's MPRIS players on the other side. See nightjar(1).
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <thread>
 
@@ -13,6 +14,7 @@
 #include "devices.h"
 #include "link_loop.h"
 #include "log.h"
+#include "mpris_player_side.h"
 #include "scripted_player.h"
 #include "stop_signal.h"
 #include "tty_lines.h"
@@ -77,12 +79,22 @@ std::unique_ptr<tty::TtyLines> OpenDevice(const Options& options, const Log& log
     return nullptr;
 }
 
+std::unique_ptr<PlayerSide> MakePlayerSide(const Options& options, const Log& log)
+{
+    if (options.scripted_player) return std::make_unique<ScriptedPlayer>(STDIN_FILENO, stdout, log);
+    log.Event(options.player.empty() ? "following the MPRIS player that plays" : "following the MPRIS player " + options.player);
+    return std::make_unique<MprisPlayerSide>(options.player, log);
+}
+
 int RunLink(const Options& options, const Log& log, StopSignal& stop)
 {
-    if (!options.player.empty()) log.Event("player to follow: " + options.player);
-    // The MPRIS side plugs in here; until it does, every run uses the stand-in.
-    if (!options.scripted_player) log.Event("no MPRIS player side yet: the scripted one stands in");
-    ScriptedPlayer player(STDIN_FILENO, stdout, log);
+    // The device first: a wrong one is the likelier mistake, and its exit
+    // status says which.
+    int status = kExitOk;
+    auto lines = OpenDevice(options, log, stop, status);
+    if (!lines) return status;
+    const auto player_side = MakePlayerSide(options, log);
+    PlayerSide& player = *player_side;
     LinkLoop loop(player, log);
     const auto hook = stop.OnStop([&] { loop.RequestStop(); });
     player.Start(loop);
@@ -91,11 +103,10 @@ int RunLink(const Options& options, const Log& log, StopSignal& stop)
         ~StopPlayer() { player.Stop(); }
     } stop_player{player};
     for (;;) {
-        int status = kExitOk;
-        const auto lines = OpenDevice(options, log, stop, status);
-        if (!lines) return status;
         if (loop.Run(*lines) == LinkLoop::End::Stopped) return kExitOk;
         if (!options.wait_device) return kExitNoDevice;
+        lines = OpenDevice(options, log, stop, status);
+        if (!lines) return status;
     }
 }
 

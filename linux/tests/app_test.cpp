@@ -4,9 +4,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "cli.h"
 #include "devices.h"
+#include "player_command.h"
 #include "windows_1252.h"
 
 namespace nightjar::native {
@@ -116,6 +118,31 @@ TEST(Windows1252, EveryCharacterOfTheCodePageTravelsAsItsByteAndBack)
     }
     EXPECT_EQ(Windows1252CodeOf(u'\u2603'), static_cast<std::uint32_t>('?'));  // not in the code page
     EXPECT_EQ(Utf16OfUtf8("\xF0\x9F\x8E\xB5"), u"\uFFFD");                    // outside the BMP
+}
+
+// The calculator's protocol end to end: Nightjar.exe's command table, the
+// Plavox member it names, the bridge's command for what that member sends.
+TEST(PlayerCommand, EachKeyIsTheMprisCommandTheWindowsPathGivesIt)
+{
+    using mpris_bridge::Command;
+    const std::map<std::uint8_t, Command> expected = {
+        {2, Command::SkipBack}, {3, Command::SkipForward}, {49, Command::Next}, {50, Command::Stop},
+        {51, Command::Pause},   {52, Command::Play},       {53, Command::Previous},
+    };
+    for (unsigned byte = 0; byte < 256; ++byte) {
+        const auto command = MprisCommandFor(app::LookUpCommand(static_cast<std::uint8_t>(byte)));
+        const auto want = expected.find(static_cast<std::uint8_t>(byte));
+        if (want == expected.end()) {
+            EXPECT_FALSE(command) << byte;  // 54 shows or hides Nightjar.exe's window: no player call
+        } else {
+            EXPECT_EQ(command, want->second) << byte;
+        }
+    }
+    // Members no key calls yet.
+    EXPECT_EQ(MprisCommandFor({app::CommandKind::Player, 0x6003000C}), Command::FadeAndStop);
+    EXPECT_EQ(MprisCommandFor({app::CommandKind::Player, 0x6003000D}), Command::Shuffle);
+    EXPECT_EQ(MprisCommandFor({app::CommandKind::Player, 0x60030011}), Command::Quit);
+    EXPECT_FALSE(MprisCommandFor({app::CommandKind::Player, 0x60030010}));  // ClearPlaylist: MPRIS has none
 }
 
 }  // namespace

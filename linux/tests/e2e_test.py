@@ -1,17 +1,24 @@
 #!/usr/bin/python3
-"""nightjar end to end on the virtual cable, natively, no Wine: the
-libticables2 calculator end (sim/ticalc) at the far end, the scripted player
-side in place of MPRIS.
+"""nightjar end to end on the virtual cable, natively, no Wine, with the
+libticables2 calculator end (sim/ticalc) at the far end.
 
     e2e_test.py NATIVE_BUILD_DIR
 
-Commands reach the player, tracks reach the calculator, the gone player is
-announced emptied once; a calculator that stops mid-byte or mid-announcement,
-noise on the wires and a device that goes away and comes back (with
---wait-device) all leave the program working; the exit statuses hold.
+With the scripted player side: commands reach the player, tracks reach the
+calculator, the gone player is announced emptied once; a calculator that
+stops mid-byte or mid-announcement, noise on the wires and a device that
+goes away and comes back (with --wait-device) all leave the program
+working; the exit statuses hold.
+
+With MPRIS, on a private session bus with fake players: every command byte
+reaches the player as its MPRIS call, track changes reach the calculator
+(artist, 0, title, 0, 2), a player quitting is announced emptied once, a
+second player is followed, and a player that hangs does not keep the
+calculator from driving another.
 Every wait is for an event, with a limit.
 """
 import fcntl
+import json
 import os
 import random
 import signal
@@ -22,6 +29,10 @@ import tempfile
 import threading
 import time
 import unittest
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'scripts', 'lib'))
+from njharness.checks import eventually  # noqa: E402
+from njharness.mpris import HELPER_LSAN, HelperRig  # noqa: E402
 
 if len(sys.argv) == 3 and sys.argv[1] == '--noise':
     make_noise_in = sys.argv.pop(2)
@@ -82,37 +93,69 @@ class Cable:
         os.kill(self.pid, signal.SIGTERM)
 
 
+def ticalc_command(cable, *args):
+    """The libticables2 calculator end on the cable's far end: its command line and environment."""
+    return ([os.path.join(BUILD, 'sim/ticalc/ticalc'), '--timeout', '10', *args],
+            dict(os.environ, NJ_CABLE_REDIRECT='/dev/ttyS1=' + cable.ends[1]))
+
+
 def ticalc(cable, *args, check=True):
-    env = dict(os.environ, NJ_CABLE_REDIRECT='/dev/ttyS1=' + cable.ends[1])
-    done = subprocess.run([os.path.join(BUILD, 'sim/ticalc/ticalc'), '--timeout', '10', *args], env=env,
-                          capture_output=True, text=True, timeout=LIMIT)
+    command, env = ticalc_command(cable, *args)
+    done = subprocess.run(command, env=env, capture_output=True, text=True, timeout=LIMIT)
     if check and done.returncode != 0:
         raise AssertionError('ticalc %s: %s' % (args, done.stderr))
     return done.stdout.split()
 
 
-class NightjarEndToEnd(unittest.TestCase):
+def in_cable_environment():
+    os.environ['LD_PRELOAD'] = os.path.join(BUILD, 'sim/vcable/lib/x86_64-linux-gnu/libnjcable.so')
+    os.environ['ASAN_OPTIONS'] = 'verify_asan_link_order=0'
+    # GLib keeps type data and singletons for the life of the process.
+    os.environ['LSAN_OPTIONS'] = 'suppressions=' + HELPER_LSAN
+
+
+class OnACable(unittest.TestCase):
+    """One nightjar on a virtual cable of its own for all of a class's tests, in order."""
+
     @classmethod
-    def setUpClass(cls):
-        cls.tmp = tempfile.TemporaryDirectory(prefix='nj-e2e.')
-        os.environ['LD_PRELOAD'] = os.path.join(BUILD, 'sim/vcable/lib/x86_64-linux-gnu/libnjcable.so')
-        os.environ['ASAN_OPTIONS'] = 'verify_asan_link_order=0'
+    def lay_cable(cls, prefix):
+        cls.tmp = tempfile.TemporaryDirectory(prefix=prefix)
+        in_cable_environment()
         cls.cable = Cable(cls.tmp.name)
+
+    @classmethod
+    def start_nightjar(cls, *args, env=None, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL):
         cls.nj = subprocess.Popen([os.path.join(BUILD, 'linux/nightjar'), '--device', cls.cable.device,
-                                   '--wait-device', '--verbose', '--scripted-player'],
-                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        cls.calls, cls.log = Lines(cls.nj.stdout), Lines(cls.nj.stderr)
+                                   '--verbose', *args], env=env, stdin=stdin, stdout=stdout, stderr=subprocess.PIPE)
+        cls.log = Lines(cls.nj.stderr)
         cls.log.wait_for('opened')
 
     @classmethod
-    def tearDownClass(cls):
+    def stop_nightjar(cls):
         cls.nj.send_signal(signal.SIGTERM)
         status = cls.nj.wait(LIMIT)
         for stream in (cls.nj.stdin, cls.nj.stdout, cls.nj.stderr):
-            stream.close()
+            if stream:
+                stream.close()
+        return status
+
+    @classmethod
+    def take_up_cable(cls, status):
         cls.cable.stop()
         cls.tmp.cleanup()
         assert status == 0, 'nightjar ended with %d on SIGTERM' % status
+
+
+class NightjarEndToEnd(OnACable):
+    @classmethod
+    def setUpClass(cls):
+        cls.lay_cable('nj-e2e.')
+        cls.start_nightjar('--wait-device', '--scripted-player', stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        cls.calls = Lines(cls.nj.stdout)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.take_up_cable(cls.stop_nightjar())
 
     def player(self, line):
         self.nj.stdin.write((line + '\n').encode())
@@ -200,6 +243,142 @@ class NightjarEndToEnd(unittest.TestCase):
         self.assertEqual(ticalc(self.cable, 'recv', '13'),
                          ['67', '104', '101', '99', '107', '0', '67', '97', '98', '108', '101', '0', '2'])
         self.assert_calls(50)
+
+
+def announcement(artist, title):
+    """The bytes of an announcement, as the calculator receives them (Windows-1252)."""
+    return [str(b) for b in artist.encode('cp1252') + b'\0' + title.encode('cp1252') + b'\0\2']
+
+
+class Receiver:
+    """ticalc receiving `count` bytes, started before what it is to receive
+    is set off."""
+
+    def __init__(self, cable, count):
+        command, env = ticalc_command(cable, 'recv', str(count))
+        self.proc = subprocess.Popen(command, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+
+    def bytes(self):
+        out, err = self.proc.communicate(timeout=LIMIT)
+        if self.proc.returncode != 0:
+            raise AssertionError('ticalc recv: ' + err)
+        return out.split()
+
+
+# One track each, so that Next and Previous change no title: a calculator
+# end that has just sent a key is still closing its port when an
+# announcement would start. Track changes are the players' own, with the
+# calculator listening first.
+PLAYER_TRACKS = {
+    'alpha': [{'xesam:artist': ['The Lantern Moths'], 'xesam:title': 'Cold Harbour', 'xesam:trackNumber': 1}],
+    'beta': [{'xesam:artist': ['Beta Band'], 'xesam:title': 'Second Player', 'xesam:trackNumber': 1}],
+    'gamma': [{'xesam:artist': ['Gamma Ray'], 'xesam:title': 'Third Player', 'xesam:trackNumber': 1}],
+}
+
+
+class NightjarOnMpris(OnACable):
+    """nightjar on a private session bus, with fake players."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.lay_cable('nj-e2e-mpris.')
+        cls.rig = HelperRig(BUILD, tmp=cls.tmp.name)
+        cls.rig.start_bus()
+        cls.start_nightjar(env=dict(os.environ, DBUS_SESSION_BUS_ADDRESS=cls.rig.bus.address))
+        cls.players = {}
+
+    @classmethod
+    def tearDownClass(cls):
+        for player in cls.rig.players:
+            if player.stopped:
+                player.resume()
+        status = cls.stop_nightjar()
+        print('\n'.join(['nightjar on MPRIS said:', *cls.log.lines]), file=sys.stderr)
+        cls.rig.close()
+        cls.take_up_cable(status)
+
+    def add_player(self, name):
+        self.players[name] = self.rig.add_player(name, '--tracks', json.dumps(PLAYER_TRACKS[name]))
+        return self.players[name]
+
+    def key(self, byte, player, call, *args):
+        """Presses a key; `player` gets `call` with `args` for it."""
+        since = len(self.rig.calls())
+        ticalc(self.cable, 'send', str(byte))
+        got = eventually(lambda: self.rig.calls(since), LIMIT, 0.01)
+        self.assertTrue(got, 'key %d: no call at any player' % byte)
+        self.assertEqual((got[0]['player'], got[0]['call'], got[0]['args']), (player, call, list(args)),
+                         'key %d' % byte)
+
+    def assert_announced(self, artist, title, set_off=None):
+        """`set_off` (or what was done already) leads to this announcement."""
+        expected = announcement(artist, title)
+        receiver = Receiver(self.cable, len(expected))
+        if set_off:
+            set_off()
+        self.assertEqual(receiver.bytes(), expected)
+
+    def test_1_the_player_that_appears_is_announced(self):
+        self.assert_announced('The Lantern Moths', 'Cold Harbour', lambda: self.add_player('alpha'))
+
+    def test_2_every_command_byte_is_its_mpris_call(self):
+        # In an order where the player's state lets each call through.
+        self.key(52, 'alpha', 'Play')
+        self.key(3, 'alpha', 'Seek', 5000000)
+        self.key(2, 'alpha', 'Seek', -5000000)
+        self.key(51, 'alpha', 'Pause')
+        self.key(51, 'alpha', 'Play')  # the media player's Pause resumes a paused track
+        # Bytes that are no player call (show/hide, unknown) reach no player.
+        ticalc(self.cable, 'send', '54', '7')
+        self.key(49, 'alpha', 'Next')
+        self.key(53, 'alpha', 'Previous')
+        self.key(50, 'alpha', 'Stop')
+
+    def test_3_metadata_changes_only_when_the_title_does(self):
+        alpha = self.players['alpha']
+        # Letters with separate accents, as some files are tagged, arrive composed.
+        self.assert_announced('Caf\u00e9 Noir', 'R\u00e9sum\u00e9 \u20ac', lambda: alpha.tell(
+            metadata={'xesam:artist': ['Cafe\u0301 Noir'], 'xesam:title': 'Re\u0301sume\u0301 \u20ac'}))
+        # Another artist under the same title: not announced, as on Windows,
+        # so the next thing on the wires is the calculator's key.
+        mark, changes = self.log.count(), len(self.rig.events())
+        alpha.tell(metadata={'xesam:artist': ['Someone Else'], 'xesam:title': 'R\u00e9sum\u00e9 \u20ac'})
+        self.assertTrue(eventually(lambda: len(self.rig.events()) > changes, LIMIT, 0.01))
+        self.key(52, 'alpha', 'Play')
+        self.key(51, 'alpha', 'Pause')
+        self.assertNotIn('announc', ' '.join(self.log.lines[mark:]))
+
+    def test_4_the_player_quitting_is_announced_emptied_once(self):
+        self.assert_announced('', '', lambda: self.players['alpha'].tell(quit=True))
+        self.log.wait_for('no player to follow')
+        mark = self.log.count()
+        ticalc(self.cable, 'send', '52')  # the next thing on the wires is the key, not another announcement
+        self.log.wait_for('byte 52: play: no player to carry it out', mark)
+
+    def test_5_a_second_player_is_followed(self):
+        self.assert_announced('Beta Band', 'Second Player', lambda: self.add_player('beta'))
+        self.key(52, 'beta', 'Play')
+        # A third one that starts playing is followed from then on.
+        gamma = self.add_player('gamma')
+        self.assert_announced('Gamma Ray', 'Third Player', lambda: gamma.tell(status='Playing'))
+        self.key(49, 'gamma', 'Next')
+
+    def test_6_a_hung_player_does_not_stop_the_calculator_driving_another(self):
+        gamma, beta = self.players['gamma'], self.players['beta']
+        gamma.stop()  # SIGSTOP: it keeps its names and answers nothing
+        # A key for the hung player: the calculator is not kept waiting, and
+        # the key is dropped rather than carried out whenever gamma wakes.
+        mark = self.log.count()
+        ticalc(self.cable, 'send', '52')
+        self.log.wait_for('gamma does not answer; dropped: play', mark)
+        beta.tell(status='Paused')
+        self.assert_announced('Beta Band', 'Second Player', lambda: beta.tell(status='Playing'))
+        # Keys that keep beta playing: paused, it would give way to gamma,
+        # which is still playing as far as anyone can tell.
+        self.key(3, 'beta', 'Seek', 5000000)
+        self.key(52, 'beta', 'Play')
+        self.key(2, 'beta', 'Seek', -5000000)
+        gamma.resume()
 
 
 def make_noise(end):
