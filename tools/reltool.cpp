@@ -22,11 +22,12 @@
 
 #include "nj/text.h"
 #include "nj/unix_time.h"
+#include "plavox/player_window.h"
 #include "tray_control.h"
 
 namespace {
 
-constexpr wchar_t kPlayerClass[] = L"Plavox v1.x";
+constexpr const wchar_t* kPlayerClass = plavox::player::kWindowClassW;
 
 int Close(const wchar_t* title)
 {

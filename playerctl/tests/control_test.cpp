@@ -128,7 +128,7 @@ TEST_F(ControlTest, OnlyTheFoundPlayerOfTwoGetsTheCommand)
 {
     FakePlayer first, second;
     EXPECT_EQ(S_OK, control_->PlayTrack());
-    FakePlayer& found = ::FindWindowA("Plavox v1.x", nullptr) == first.Handle() ? first : second;
+    FakePlayer& found = ::FindWindowA(plavox::player::kWindowClass, nullptr) == first.Handle() ? first : second;
     FakePlayer& other = &found == &first ? second : first;
     EXPECT_EQ(found.messages.size(), 1u);
     EXPECT_TRUE(other.messages.empty());

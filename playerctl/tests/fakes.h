@@ -11,8 +11,10 @@
 #include <vector>
 
 #include "nj/com_object.h"
+#include "nj/module.h"
 #include "nj/unique.h"
 #include "plavox/plavox.h"
+#include "plavox/player_window.h"
 
 namespace plavox::test {
 
@@ -32,10 +34,10 @@ public:
         WNDCLASSEXA wc = {};
         wc.cbSize = sizeof(wc);
         wc.lpfnWndProc = WindowProc;
-        wc.hInstance = ::GetModuleHandleW(nullptr);
-        wc.lpszClassName = "Plavox v1.x";
+        wc.hInstance = nj::CurrentModule();
+        wc.lpszClassName = plavox::player::kWindowClass;
         ::RegisterClassExA(&wc);  // already there for the second player
-        window_ = ::CreateWindowExA(0, "Plavox v1.x", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+        window_ = ::CreateWindowExA(0, plavox::player::kWindowClass, "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
                                     wc.hInstance, this);
         SetTitle(title);
     }

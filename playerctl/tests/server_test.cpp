@@ -340,7 +340,7 @@ TEST_F(ServerTest, FollowsAndDrivesThePlayerSimulator)
 
     nj::unique_handle simulator = Start(L"\"" + g_simulatorPath + L"\" --play --log \"" + log + L"\"");
     ASSERT_TRUE(simulator);
-    ASSERT_TRUE(PumpUntil([] { return ::FindWindowA("Plavox v1.x", nullptr) != nullptr; }, 20000));
+    ASSERT_TRUE(PumpUntil([] { return ::FindWindowA(plavox::player::kWindowClass, nullptr) != nullptr; }, 20000));
 
     ComPtr<_Plavox> control;
     ASSERT_EQ(S_OK, ::CoCreateInstance(CLSID_Plavox, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&control)));

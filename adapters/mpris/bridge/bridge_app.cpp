@@ -2,22 +2,14 @@
 
 #include <cstdio>
 
+#include "nj/text.h"
+
 namespace mpris_bridge {
 namespace {
 
 constexpr UINT kSocketMessage = WM_APP + 1;
 constexpr UINT_PTR kReconnectTimer = 1;
 constexpr UINT kReconnectMs = 500;
-
-std::wstring FromUtf8(const std::string& text)
-{
-    if (text.empty()) return {};
-    const int length = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    if (length <= 0) return {};
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
-    return wide;
-}
 
 }  // namespace
 
@@ -32,7 +24,7 @@ BridgeApp::BridgeApp(uint16_t port, std::string token)
 
 HRESULT BridgeApp::Start() noexcept
 {
-    RETURN_IF_FAILED(CreateTopLevel(0, 0, L"", 0, 0, 0, 0, nullptr, HWND_MESSAGE));
+    RETURN_IF_FAILED(Create(nj::WindowParams::MessageOnly()));
     HelperLink::Events& events = *this;
     link_ = std::make_unique<HelperLink>(Handle(), kSocketMessage, port_, token_, events);
     link_->Connect();
@@ -61,7 +53,7 @@ void BridgeApp::OnLinkMessage(const Message& message)
     if (const auto* presence = std::get_if<Presence>(&message)) {
         ShowPresence(presence->present);
     } else if (const auto* track = std::get_if<TrackTitle>(&message)) {
-        title_ = FromUtf8(track->title);
+        title_ = nj::text::FromUtf8(track->title);
         player_.SetTitle(title_);
         TraceEvent("title");
     } else if (const auto* status = std::get_if<StatusLine>(&message)) {

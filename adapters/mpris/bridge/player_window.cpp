@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "nj/unix_time.h"
+
 namespace mpris_bridge {
 namespace {
 
@@ -22,11 +24,7 @@ bool Tracing() noexcept
 void TraceEvent(const char* what) noexcept
 {
     if (!Tracing()) return;
-    // Wine's clock here is the Unix real-time clock, as the cable's trace.
-    FILETIME now;
-    ::GetSystemTimePreciseAsFileTime(&now);
-    const int64_t ticks = (int64_t{now.dwHighDateTime} << 32) | now.dwLowDateTime;  // 100 ns since 1601
-    const int64_t us = (ticks - 116444736000000000) / 10;
+    const int64_t us = nj::UnixNowMicroseconds();
     std::fprintf(stderr, "nj-mpris-bridge: %s @%lld.%06lld\n", what, static_cast<long long>(us / 1000000),
                  static_cast<long long>(us % 1000000));
     std::fflush(stderr);
@@ -38,7 +36,7 @@ HRESULT PlayerWindow::Open(const std::wstring& title) noexcept
         SetTitle(title);
         return S_OK;
     }
-    RETURN_IF_FAILED(CreateTopLevel(0, WS_OVERLAPPEDWINDOW, title.c_str(), 40, 40, 440, 110, nullptr));
+    RETURN_IF_FAILED(Create(nj::WindowParams::TopLevel(title.c_str(), WS_OVERLAPPEDWINDOW, 0, {40, 40}, {440, 110})));
     ::ShowWindow(Handle(), SW_SHOWNOACTIVATE);
     ::SetTimer(Handle(), kRepaintTimer, kRepaintMs, nullptr);
     return S_OK;

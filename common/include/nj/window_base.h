@@ -107,17 +107,6 @@ protected:
         return S_OK;
     }
 
-    // The nine-argument form that came before the presets; kept only until
-    // adapters/mpris/bridge creates its windows through Create(). Do not add callers.
-    HRESULT CreateTopLevel(DWORD ex_style, DWORD style, LPCWSTR title, int x, int y, int width, int height,
-                           HICON icon, HWND owner = nullptr) noexcept
-    {
-        WindowParams params = WindowParams::TopLevel(title, style, ex_style, {x, y}, {width, height});
-        params.icon = icon;
-        params.parent = owner;
-        return Create(params);
-    }
-
     // Destroys the window with the object's handlers still answering.
     void Destroy() noexcept
     {
