@@ -48,8 +48,8 @@ public:
         if (timer_create(CLOCK_MONOTONIC, &event, &timer_) != 0) throw LineError(errno, "timer_create");
         const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(bound).count();
         const timespec period{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
-        const itimerspec spec{period, period};
-        timer_settime(timer_, 0, &spec, nullptr);
+        const itimerspec schedule{period, period};
+        timer_settime(timer_, 0, &schedule, nullptr);
     }
     ~WakeTimer() { timer_delete(timer_); }
     WakeTimer(const WakeTimer&) = delete;
