@@ -10,7 +10,6 @@
 // 0x..) or "q". Event lines go to standard output:
 //   calc: sent 52 (play)
 //   calc: now playing: ARTIST - TITLE
-#include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -21,6 +20,7 @@
 
 #include "calculator_end.h"
 #include "input_reader.h"
+#include "raw_terminal.h"
 #include "stop_signal.h"
 #include "timed_link.h"
 #include "windows_1252.h"
@@ -29,32 +29,6 @@ namespace {
 
 using namespace nightjar;
 using namespace nightjar::native;
-
-// The terminal in single-key mode for as long as this lives.
-class RawTerminal {
-public:
-    explicit RawTerminal(int fd) : fd_(fd)
-    {
-        if (!::isatty(fd) || ::tcgetattr(fd, &saved_) != 0) return;
-        termios raw = saved_;
-        raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
-        raw.c_cc[VMIN] = 1;
-        raw.c_cc[VTIME] = 0;
-        active_ = ::tcsetattr(fd, TCSANOW, &raw) == 0;
-    }
-    ~RawTerminal()
-    {
-        if (active_) ::tcsetattr(fd_, TCSANOW, &saved_);
-    }
-    RawTerminal(const RawTerminal&) = delete;
-    RawTerminal& operator=(const RawTerminal&) = delete;
-    bool active() const noexcept { return active_; }
-
-private:
-    int fd_;
-    termios saved_{};
-    bool active_ = false;
-};
 
 // Key presses and the quit request, from the reader thread to the link's.
 class Keys {
