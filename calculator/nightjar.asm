@@ -11,13 +11,23 @@
 
         ORG     9D95h
 
+; After a byte that broke off, the program leaves the link alone for this many
+; ticks (2.1 s at 118 Hz), well over the longest the PC waits for an answer
+; (1.5 s), with room for a PC that notices its timeout late. A
+; PC still in the middle of a byte it began (a collision, a PC that stalled)
+; pulls a wire for its next bit; answering it as a first bit would read a byte
+; that was never sent. Unanswered, the PC gives that byte up and starts afresh,
+; and the program hears it again by the time the PC's new first bit times out.
+DEAF_TICKS      EQU 250
+
 start:
         bcall   _RunIndicOff
         bcall   _DisableApd
         call    release_lines
         call    link_assist_off
         xor     a
-        ld      (linkBlocked),a
+        ld      (deafTicks),a
+        ld      (pendingKey),a
         call    draw_screen
 main_loop:
         halt                    ; sleep to the next timer tick
@@ -25,7 +35,8 @@ main_loop:
         bcall   _GetCSC
         cp      skClear
         jr      z,finish
-        call    send_key
+        call    queue_key
+        call    send_pending_key
         jr      main_loop
 
 finish:
@@ -37,42 +48,55 @@ finish:
         bcall   _RunIndicOn
         ret
 
-; Takes in an announcement when the PC has pulled a wire. After a byte that
-; broke off, the link is left alone until both lines have been seen released
-; at a tick: a PC still holding a wire is finishing a byte it gave up on, and
-; taking its next bit for a first one would read a byte that was never sent.
+; Once a tick: takes in an announcement when the PC has pulled a wire, unless
+; the program is deaf after a broken byte (the deafness runs out here).
 service_link:
+        ld      a,(deafTicks)
+        or      a
+        jr      z,service_link_listen
+        dec     a
+        ld      (deafTicks),a
+        ret
+service_link_listen:
         in      a,(LINK_PORT)
         and     LINES
         cp      LINES
-        jr      nz,service_link_pulled
-        xor     a
-        ld      (linkBlocked),a
-        ret
-service_link_pulled:
-        ld      a,(linkBlocked)
-        or      a
-        ret     nz
+        ret     z
         call    receive_announcement
         ret     nc
-block_link:
-        ld      a,1
-        ld      (linkBlocked),a
+go_deaf:
+        ld      a,DEAF_TICKS
+        ld      (deafTicks),a
         ret
 
-; Sends the scan code in A when it is one of the eight command keys; other
-; keys (and no key, 0) are ignored. A key the link cannot take now is dropped.
-; send_byte itself finds a PC still busy with a byte: the lines are not idle,
-; or its line goes away under ours.
-send_key:
+; A command key (scan code in A) becomes the one to send; other keys, and no
+; key (0), are ignored. A newer command key replaces one not yet sent.
+queue_key:
         ld      hl,command_keys
         ld      bc,COMMAND_KEY_COUNT
         cpir
         ret     nz
+        ld      (pendingKey),a
+        ret
+
+; Sends the waiting key's byte when the link is free. A PC busy starting a
+; byte keeps the key waiting (it goes after the announcement); a byte that
+; breaks off is dropped, never sent again later, and the program goes deaf.
+send_pending_key:
+        ld      a,(deafTicks)
+        or      a
+        ret     nz
+        ld      a,(pendingKey)
+        or      a
+        ret     z
         call    send_byte
-        jr      c,block_link
-        xor     a               ; the PC took a byte: it is in step with us
-        ld      (linkBlocked),a
+        jr      nc,send_pending_key_done
+        or      a
+        ret     z               ; nothing driven: try again next tick
+        call    go_deaf
+send_pending_key_done:
+        xor     a
+        ld      (pendingKey),a
         ret
 
 command_keys:
@@ -111,8 +135,9 @@ program_end:
 ; never written to.
 hasLinkAssist   EQU appBackUpScreen
 savedLinkAssist EQU hasLinkAssist + 1
-linkBlocked     EQU savedLinkAssist + 1
-textLastRow     EQU linkBlocked + 1
+deafTicks       EQU savedLinkAssist + 1
+pendingKey      EQU deafTicks + 1
+textLastRow     EQU pendingKey + 1
 annParts        EQU textLastRow + 1
 annFlawed       EQU annParts + 1
 annCount        EQU annFlawed + 1

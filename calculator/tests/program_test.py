@@ -24,11 +24,11 @@ import time
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-if len(sys.argv) == 3 and sys.argv[1] == '--hold-wire-a':
-    HOLD_END = sys.argv.pop(2)
-    sys.argv.pop(1)
+if len(sys.argv) > 3 and sys.argv[1] == '--pc-end':
+    PC_END = sys.argv[2:]  # a helper process on the PC's end: see pc_end()
+    del sys.argv[1:]
 else:
-    HOLD_END = None
+    PC_END = None
 BUILD = os.path.abspath(sys.argv.pop(1)) if len(sys.argv) > 1 else None
 sys.path.insert(0, os.path.join(HERE, '..', '..', 'linux', 'tests'))
 import e2e_test  # noqa: E402  (the cable and the ticalc end, as the native end-to-end test lays them)
@@ -141,8 +141,9 @@ class Program(unittest.TestCase):
         self.assertIn('left the calculator as it found it', said)
 
     def show(self, calc, artist, title, seen):
+        mark = calc.mark()
         self.pc('send', *map(str, announcement(artist, title)))
-        calc.wait_for(seen)
+        calc.wait_for(seen, since=mark)
 
     def key_reaches_pc(self, calc, key, byte):
         """The key's byte taken by the PC: the program is back at its keys."""
@@ -209,7 +210,7 @@ class Program(unittest.TestCase):
     @contextlib.contextmanager
     def wire_a_held(self):
         """Wire A pulled from the PC's end, and released again on leaving."""
-        held = subprocess.Popen([sys.executable, __file__, '--hold-wire-a', self.cable.ends[1]],
+        held = subprocess.Popen([sys.executable, __file__, '--pc-end', 'hold', self.cable.ends[1]],
                                 stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         try:
             self.assertEqual(held.stdout.readline().strip(), 'pulled')
@@ -218,6 +219,30 @@ class Program(unittest.TestCase):
             held.stdin.close()
             self.assertEqual(held.wait(LIMIT), 0)
             held.stdout.close()
+
+    def test_a_key_at_the_instant_the_pc_begins_an_announcement(self):
+        # The PC begins its announcement the moment the program pulls a wire
+        # for [GRAPH] (49, 00110001b), on the other wire ('Î' is 49's
+        # complement, so each bit could pass for the other's answer) or on
+        # the same one. Neither side may take a byte that was not sent.
+        for what, artist in (('the other wire', 'Île de Ré'), ('the same wire', 'Ambush')):
+            with self.subTest(what), self.start() as calc:
+                mark = calc.mark()
+                pc = subprocess.Popen([sys.executable, __file__, '--pc-end', 'collide', self.cable.ends[1],
+                                       *map(str, announcement(artist, 'Collided'))],
+                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+                self.assertEqual(pc.stdout.readline().strip(), 'ready')
+                calc.press('graph')
+                out, err = pc.communicate(timeout=LIMIT)
+                self.assertEqual(pc.returncode, 0, err)
+                # its bit 0 at most: the program let go as soon as the PC's line went away under its own
+                self.assertLessEqual(int(out), 1, 'the program went on with a byte the PC never took')
+                # (a program that missed the PC's short pulse holds its line to its own bound)
+                self.assertTrue(e2e_test.eventually(lambda: not self.wires_the_program_pulls(), LIMIT, 0.01))
+                self.key_reaches_pc(calc, 'zoom', '51')
+                self.show(calc, 'Artist', 'Next track', 'Next track')
+                self.assertNotIn('Collided', '\n'.join(calc.shown_since(mark)))
+                self.assertLeftAsFound(calc)
 
     def test_clear_in_every_state_leaves_the_calculator_as_found(self):
         with self.subTest('at once'), self.start() as calc:
@@ -234,21 +259,75 @@ class Program(unittest.TestCase):
             self.assertLeftAsFound(calc)
 
 
-def hold_wire_a(end):
-    """Runs in a process of its own, under the cable's preload library."""
-    TIOCMBIS, TIOCMBIC, TIOCM_RTS = e2e_test.TIOCMBIS, e2e_test.TIOCMBIC, e2e_test.TIOCM_RTS
-    fd = os.open(end, os.O_RDWR | os.O_NOCTTY)
+class PcEnd:
+    """The PC's end of the cable driven wire by wire, for what ticalc does
+    not do. Runs in a process of its own, under the cable's preload library:
+    a line asserted is a wire released; wire A is RTS/CTS, wire B DTR/DSR."""
+    TIOCMGET, TIOCM_CTS, TIOCM_DSR = 0x5415, 0x020, 0x100
+    DRIVE = {'A': e2e_test.TIOCM_RTS, 'B': e2e_test.TIOCM_DTR}
+    READ = {'A': TIOCM_CTS, 'B': TIOCM_DSR}
+
+    def __init__(self, end):
+        self.fd = os.open(end, os.O_RDWR | os.O_NOCTTY)
+
+    def close(self):
+        self.drive('A', False)
+        self.drive('B', False)
+        os.close(self.fd)
+
+    def drive(self, wire, pulled):
+        request = e2e_test.TIOCMBIC if pulled else e2e_test.TIOCMBIS
+        fcntl.ioctl(self.fd, request, struct.pack('i', self.DRIVE[wire]))
+
+    def pulled(self, wire):
+        lines = struct.unpack('i', fcntl.ioctl(self.fd, self.TIOCMGET, struct.pack('i', 0)))[0]
+        return not lines & self.READ[wire]
+
+    def await_wire(self, wire, pulled, seconds):
+        deadline = time.monotonic() + seconds
+        while self.pulled(wire) != pulled:
+            if time.monotonic() > deadline:
+                return False
+        return True
+
+    def send_bits(self, data):
+        """Sends as the PC does, each answer awaited up to the PC's 1.5 s; the number of bits that got through."""
+        sent = 0
+        for byte in data:
+            for i in range(8):
+                mine, theirs = ('B', 'A') if byte >> i & 1 else ('A', 'B')
+                self.drive(mine, True)
+                if not self.await_wire(theirs, True, 1.5):
+                    return sent
+                self.drive(mine, False)
+                if not self.await_wire(theirs, False, 1.5):
+                    return sent
+                sent += 1
+        return sent
+
+
+def pc_end(mode, end, *data):
+    """hold: wire A pulled until standard input closes. collide: the
+    announcement `data` begun the moment the program pulls a wire; prints
+    how many bits got through."""
+    pc = PcEnd(end)
     try:
-        fcntl.ioctl(fd, TIOCMBIC, struct.pack('i', TIOCM_RTS))  # RTS off: wire A pulled
-        print('pulled', flush=True)
-        sys.stdin.read()
-        fcntl.ioctl(fd, TIOCMBIS, struct.pack('i', TIOCM_RTS))
+        if mode == 'hold':
+            pc.drive('A', True)
+            print('pulled', flush=True)
+            sys.stdin.read()
+        else:
+            print('ready', flush=True)
+            deadline = time.monotonic() + LIMIT
+            while not (pc.pulled('A') or pc.pulled('B')) and time.monotonic() < deadline:
+                pass
+            print(pc.send_bits([int(b) for b in data]), flush=True)
     finally:
-        os.close(fd)
+        pc.close()
 
 
 if __name__ == '__main__':
-    if HOLD_END:
-        hold_wire_a(HOLD_END)
+    if PC_END:
+        pc_end(*PC_END)
     else:
         unittest.main(verbosity=2)
