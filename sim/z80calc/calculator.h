@@ -44,7 +44,8 @@ private:
     bool Deliver();
     void ShowScreen();
     std::vector<std::string> ExitProblems();
-    void Event(const std::string& what) const;
+    // An event line at `when` (Unix time; 0: now), with --events.
+    void Event(const std::string& what, double when = 0) const;
 
     Settings settings_;
     CalcPorts ports_;
@@ -57,6 +58,11 @@ private:
     std::uint64_t next_tick_;
     bool interrupt_pending_ = false;
     bool returned_ = false;
+    unsigned long shown_changes_ = 0;
+    unsigned long seen_changes_ = 0;
+    unsigned quiet_ticks_ = 0;
+    unsigned unshown_ticks_ = 0;
+    std::string shown_text_;
 };
 
 }  // namespace z80calc
