@@ -26,13 +26,13 @@ import struct
 import subprocess
 import sys
 import tempfile
-import threading
-import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'scripts', 'lib'))
 from njharness.checks import eventually  # noqa: E402
+from njharness import native  # noqa: E402
 from njharness.mpris import HELPER_LSAN, HelperRig  # noqa: E402
+from njharness.native import LIMIT, Lines  # noqa: E402
 
 if len(sys.argv) == 3 and sys.argv[1] == '--noise':
     make_noise_in = sys.argv.pop(2)
@@ -40,57 +40,13 @@ if len(sys.argv) == 3 and sys.argv[1] == '--noise':
 else:
     make_noise_in = None
 BUILD = os.path.abspath(sys.argv.pop(1)) if len(sys.argv) > 1 else None
-LIMIT = 30.0  # seconds any one event may take on a slow machine
 
 TIOCMBIS, TIOCMBIC, TIOCM_DTR, TIOCM_RTS = 0x5416, 0x5417, 0x002, 0x004
 
 
-class Lines:
-    """A process's output, line by line, waited for."""
-
-    def __init__(self, stream):
-        self.lines, self.cond = [], threading.Condition()
-        threading.Thread(target=self._read, args=(stream,), daemon=True).start()
-
-    def _read(self, stream):
-        for raw in stream:
-            with self.cond:
-                self.lines.append(raw.decode('utf-8', 'replace').rstrip('\n'))
-                self.cond.notify_all()
-
-    def wait_for(self, text, start=0):
-        """Index of the first line from `start` on that holds `text`."""
-        deadline = time.monotonic() + LIMIT
-        with self.cond:
-            while True:
-                for i in range(start, len(self.lines)):
-                    if text in self.lines[i]:
-                        return i
-                left = deadline - time.monotonic()
-                if left <= 0:
-                    raise AssertionError('no line with %r; got %r' % (text, self.lines[start:]))
-                self.cond.wait(left)
-
-    def count(self):
-        with self.cond:
-            return len(self.lines)
-
-
-class Cable:
+class Cable(native.Cable):
     def __init__(self, tmp):
-        self.state = os.path.join(tmp, 'state')
-        out = subprocess.run([os.path.join(BUILD, 'sim/vcable/njcable'), '--daemon', '--parent', str(os.getpid()),
-                              self.state], check=True, capture_output=True, text=True).stdout.split()
-        self.ends, self.pid = out[:2], int(out[2])
-        os.environ['NJ_CABLE_STATE'] = self.state
-        self.device = os.path.join(tmp, 'ttyCALC')  # the PC end, as a name that can vanish
-        os.symlink(self.ends[0], self.device)
-
-    def njcable(self, *args):
-        subprocess.run([os.path.join(BUILD, 'sim/vcable/njcable'), *args, self.state], check=True)
-
-    def stop(self):
-        os.kill(self.pid, signal.SIGTERM)
+        super().__init__(BUILD, tmp)
 
 
 def ticalc_command(cable, *args):
@@ -108,10 +64,7 @@ def ticalc(cable, *args, check=True):
 
 
 def in_cable_environment():
-    os.environ['LD_PRELOAD'] = os.path.join(BUILD, 'sim/vcable/lib/x86_64-linux-gnu/libnjcable.so')
-    os.environ['ASAN_OPTIONS'] = 'verify_asan_link_order=0'
-    # GLib keeps type data and singletons for the life of the process.
-    os.environ['LSAN_OPTIONS'] = 'suppressions=' + HELPER_LSAN
+    native.in_cable_environment(BUILD, HELPER_LSAN)
 
 
 class OnACable(unittest.TestCase):
