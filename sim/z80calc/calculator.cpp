@@ -23,7 +23,7 @@ constexpr unsigned kMostUnshownTicks = 12;
 
 Calculator::Calculator(const Program& program, nightjar::link::Lines* lines, const Settings& settings)
     : settings_(settings),
-      ports_(settings.model, lines),
+      ports_(settings.model, lines, [this](const std::string& what) { Event(what); }),
       machine_(ports_),
       screen_(machine_),
       os_(machine_, screen_, keypad_),
@@ -107,7 +107,10 @@ bool Calculator::Deliver()
     pacer_.Advance(static_cast<std::uint64_t>(tstates));
     interrupt_pending_ = false;
     // The OS's handler scans the keypad.
-    if (const auto key = keypad_.Scan()) Event("key " + KeyName(*key) + " (" + Hex(*key, 2) + ") scanned");
+    if (const auto key = keypad_.Scan()) {
+        Event("key " + KeyName(key->scan_code) + " (" + Hex(key->scan_code, 2) + ") scanned");
+        if (key->collide) ports_.ArmCollision();
+    }
     return true;
 }
 

@@ -67,12 +67,13 @@ std::optional<std::uint8_t> TerminalKey(std::string_view bytes)
     return std::nullopt;
 }
 
-std::optional<std::uint8_t> Keypad::Scan()
+std::optional<Key> Keypad::Scan()
 {
     if (latched_ != 0 || waiting_.empty()) return std::nullopt;
-    latched_ = waiting_.front();
+    const Key key = waiting_.front();
     waiting_.pop_front();
-    return latched_;
+    latched_ = key.scan_code;
+    return key;
 }
 
 KeyScript::Step KeyScript::Parse(std::string_view step)
@@ -80,8 +81,10 @@ KeyScript::Step KeyScript::Parse(std::string_view step)
     if (step.substr(0, 5) == "wait ") {
         const auto text = Trim(step.substr(5));
         if (!text.empty()) return Step{std::nullopt, std::string(text)};
+    } else if (step.substr(0, 8) == "collide ") {
+        if (const auto code = ScanCodeOf(Trim(step.substr(8)))) return Step{Key{*code, true}, {}};
     } else if (const auto code = ScanCodeOf(step)) {
-        return Step{code, {}};
+        return Step{Key{*code}, {}};
     }
     throw ScriptError("not a key or a wait: \"" + std::string(step) + "\"");
 }

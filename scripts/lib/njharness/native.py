@@ -1,7 +1,9 @@
 """Native programs on a virtual cable, no Wine: the cable itself (njcable),
 and a process's output read line by line and waited for."""
+import mmap
 import os
 import signal
+import struct
 import subprocess
 import threading
 import time
@@ -72,3 +74,48 @@ def in_cable_environment(build, lsan_suppressions):
     os.environ['ASAN_OPTIONS'] = 'verify_asan_link_order=0'
     # GLib keeps type data and singletons for the life of the process.
     os.environ['LSAN_OPTIONS'] = 'suppressions=' + lsan_suppressions
+
+
+class CableState:
+    """The cable's shared state (sim/vcable/cable_state.h) read in place:
+    the count of line changes and what each end drives, for a test that must
+    act at an exact point of a byte."""
+    END, END_SIZE, OUTPUTS, UNPLUGGED, CHANGES = 12, 80, 8, 76, 172
+    RELEASED = 0x006  # TIOCM_RTS | TIOCM_DTR: both wires let go
+
+    def __init__(self, cable):
+        self.cable = cable
+        self.file = open(cable.state, 'r+b')
+        self.map = mmap.mmap(self.file.fileno(), self.CHANGES + 8)
+
+    def changes(self):
+        return struct.unpack_from('<I', self.map, self.CHANGES)[0]
+
+    def outputs(self, end):
+        return struct.unpack_from('<I', self.map, self.END + end * self.END_SIZE + self.OUTPUTS)[0]
+
+    def unplug_now(self, end):
+        """Unplugs `end` at once: the flag is set in place, so that an end
+        that polls sees it within microseconds, then by njcable, which
+        also wakes those that wait."""
+        struct.pack_into('<I', self.map, self.END + end * self.END_SIZE + self.UNPLUGGED, 1)
+        self.cable.njcable('--unplug', str(end))
+
+    def after_changes(self, count, action):
+        """Runs `action` on a thread of its own as soon as the lines have
+        changed `count` times from now (spinning: a byte's bits are
+        microseconds apart); returns the thread."""
+        start = self.changes()
+
+        def watch():
+            deadline = time.monotonic() + LIMIT
+            while self.changes() - start < count and time.monotonic() < deadline:
+                pass
+            action()
+        thread = threading.Thread(target=watch, daemon=True)
+        thread.start()
+        return thread
+
+    def close(self):
+        self.map.close()
+        self.file.close()

@@ -71,11 +71,11 @@ TEST(LinkPort, ReadsAndDrivesTheCableAsTheCalculatorsPortZero)
 
 TEST(LinkPort, PortEightIsLinkAssistOnlyWhereTheModelHasIt)
 {
-    CalcPorts plain(Model::Ti83Plus, nullptr);
+    CalcPorts plain(Model::Ti83Plus, nullptr, [](const std::string&) {});
     EXPECT_EQ(plain.In(2) & 0x80, 0);
     plain.Out(8, 0x80);
     EXPECT_NE(plain.fault.find("port 8"), std::string::npos);
-    CalcPorts se(Model::Ti84Plus, nullptr);
+    CalcPorts se(Model::Ti84Plus, nullptr, [](const std::string&) {});
     EXPECT_EQ(se.In(2) & 0x80, 0x80);
     se.Out(8, 0x80);
     EXPECT_TRUE(se.fault.empty());
