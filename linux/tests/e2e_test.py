@@ -313,10 +313,13 @@ class NightjarOnMpris(OnACable):
     def assert_announced(self, artist, title, set_off=None):
         """`set_off` (or what was done already) leads to this announcement."""
         expected = announcement(artist, title)
+        mark = self.log.count()
         receiver = Receiver(self.cable, len(expected))
         if set_off:
             set_off()
         self.assertEqual(receiver.bytes(), expected)
+        # nightjar's own word that it is done, so later lines are later events.
+        self.log.wait_for('announce', mark)
 
     def test_1_the_player_that_appears_is_announced(self):
         self.assert_announced('The Lantern Moths', 'Cold Harbour', lambda: self.add_player('alpha'))
