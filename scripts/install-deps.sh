@@ -24,7 +24,7 @@ packages=(
     xvfb xauth x11-utils xdotool imagemagick openbox
     python3 python3-dbus python3-gi gir1.2-glib-2.0 dbus dbus-daemon
     pkg-config libglib2.0-dev libplayerctl-dev playerctl mpv mpv-mpris sox
-    clang libclang-rt-14-dev libticables-dev libtifiles-dev libticonv-dev libz80ex-dev
+    clang libclang-rt-14-dev libticables-dev libtifiles-dev libticonv-dev libz80ex-dev pasmo
     nsis zip unzip
     dpkg-dev lintian
 )
