@@ -37,12 +37,12 @@ struct Outcome {
 
 Outcome RunProgram(const std::vector<std::uint8_t>& code, const std::string& keys = "")
 {
+    const auto start = std::chrono::steady_clock::now();  // before the calculator's clock starts
     Calculator calculator(Program{"TEST", code}, nullptr, Settings{});
     KeyScript script(std::chrono::seconds(10));
     script.Add(keys);
     testing::internal::CaptureStderr();
     testing::internal::CaptureStdout();
-    const auto start = std::chrono::steady_clock::now();
     const int status = calculator.Run(script, [] { return false; });
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     testing::internal::GetCapturedStdout();
