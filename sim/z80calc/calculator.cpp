@@ -120,7 +120,9 @@ void Calculator::ShowScreen()
     shown_changes_ = screen_.Changes();
     unshown_ticks_ = 0;
     shown_text_ = screen_.Text();
+    if (!settings_.redraw.empty()) std::fputs("\x1b[H\x1b[2J", stdout);
     std::fputs(screen_.Frame().c_str(), stdout);
+    if (!settings_.redraw.empty()) std::printf("%s\n", settings_.redraw.c_str());
     std::fflush(stdout);
     Event("screen changed", screen_.LastChangeTime());
 }

@@ -20,6 +20,7 @@ struct Settings {
     Model model = Model::Ti83Plus;
     double mhz = 6.0;
     bool events = false;  // event lines with times on stderr
+    std::string redraw;   // a terminal's: each screen drawn over the last, this line under it
 };
 
 // The timer interrupt's rate: the OS's setting on the TI-83 Plus, and kept
