@@ -62,19 +62,18 @@ block_link:
 
 ; Sends the scan code in A when it is one of the eight command keys; other
 ; keys (and no key, 0) are ignored. A key the link cannot take now is dropped.
+; send_byte itself finds a PC still busy with a byte: the lines are not idle,
+; or its line goes away under ours.
 send_key:
         ld      hl,command_keys
         ld      bc,COMMAND_KEY_COUNT
         cpir
         ret     nz
-        ld      c,a
-        ld      a,(linkBlocked)
-        or      a
-        ret     nz
-        ld      a,c
         call    send_byte
-        ret     nc
-        jr      block_link
+        jr      c,block_link
+        xor     a               ; the PC took a byte: it is in step with us
+        ld      (linkBlocked),a
+        ret
 
 command_keys:
         db      skLeft, skRight, skGraph, skTrace, skZoom, skWindow, skYEqu, sk2nd

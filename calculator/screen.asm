@@ -42,8 +42,8 @@ show_nothing_playing:
         jp      put_text
 
 ; Shows a well-formed announcement in annBuffer: the artist from the track
-; area's first row, the title from the row after it, both wrapped and cut at
-; the area's end. Both empty: nothing playing.
+; area's first row, the title from the row after it, both wrapped at spaces
+; and cut at the area's end. Both empty: nothing playing.
 show_announcement:
         call    map_announcement
         ld      hl,annBuffer
@@ -53,17 +53,11 @@ show_announcement:
         jr      z,show_nothing_playing
         call    clear_track_area
         ld      hl,annBuffer
-        call    put_text        ; the artist; HL now at the title
+        call    put_words       ; the artist; HL now at the title
         ld      a,(curCol)
         or      a
-        jr      z,show_announcement_title
-        xor     a               ; a part row starts the title
-        ld      (curCol),a
-        ld      a,(curRow)
-        inc     a
-        ld      (curRow),a
-show_announcement_title:
-        jp      put_text
+        call    nz,next_row     ; the title on a row of its own
+        jp      put_words
 
 ; Turns the artist's and the title's Windows-1252 bytes into large-font codes
 ; in place. Only printable bytes are left by then (see announce.asm).
@@ -106,6 +100,68 @@ track_area_start:
         ld      (curRow),a
         xor     a
         ld      (curCol),a
+        ret
+
+; Draws the zero-terminated font codes at HL from the cursor on, as words: a
+; word that would straddle a row's end starts the next row instead (one longer
+; than a row is broken), and no row starts with a space.
+; Out: HL just past the terminating 0.
+put_words:
+        ld      a,(hl)
+        or      a
+        jr      z,put_words_end
+        cp      ' '
+        jr      nz,put_words_word
+        ld      a,(curCol)
+        or      a
+        ld      a,' '
+        call    nz,put_char
+        inc     hl
+        jr      put_words
+put_words_word:
+        call    word_length
+        ld      a,(curCol)
+        add     a,b
+        cp      SCREEN_COLS + 1
+        jr      c,put_words_chars
+        ld      a,b
+        cp      SCREEN_COLS + 1
+        call    c,next_row
+put_words_chars:
+        ld      a,(hl)
+        call    put_char
+        inc     hl
+        djnz    put_words_chars
+        jr      put_words
+put_words_end:
+        inc     hl
+        ret
+
+; B = how many codes from HL on are up to the next space or 0 (at most 255).
+word_length:
+        push    hl
+        ld      b,0
+word_length_next:
+        ld      a,(hl)
+        or      a
+        jr      z,word_length_done
+        cp      ' '
+        jr      z,word_length_done
+        inc     hl
+        inc     b
+        jr      nz,word_length_next
+        dec     b
+word_length_done:
+        pop     hl
+        ret
+
+; The cursor to the start of the next row.
+next_row:
+        xor     a
+        ld      (curCol),a
+        ld      a,(curRow)
+        inc     a
+        ld      (curRow),a
         ret
 
 ; Draws the zero-terminated font codes at HL from the cursor on.
