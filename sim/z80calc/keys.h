@@ -5,7 +5,8 @@
 // A script is steps separated by newlines or ';': a key's name (left right
 // up down enter clear graph trace zoom window y= 2nd mode del) or its scan
 // code (0x31), or `wait TEXT`, which holds the steps after it until TEXT is
-// on the screen (the rows run together, as a wrapped line reads), or
+// on the screen (the rows run together and runs of spaces count as one, so
+// a line wrapped at a space or inside a word reads whole), or
 // `collide KEY`: KEY, and the program's first pull of a line after its scan
 // held back until the PC pulls one (see Collision in ports.h).
 #pragma once

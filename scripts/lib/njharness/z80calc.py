@@ -2,6 +2,7 @@
 a cable end: its screens as text, its timed events, keys pressed as script
 steps on its standard input."""
 import os
+import re
 import subprocess
 
 from .native import LIMIT, Lines
@@ -9,15 +10,21 @@ from .native import LIMIT, Lines
 TOP_LEFT, BOTTOM_LEFT, SIDE = '\u250c', '\u2514', '\u2502'
 
 
+def one_space(text):
+    """Runs of spaces as one: a line the program wraps at a space reads whole."""
+    return re.sub(' +', ' ', text)
+
+
 def screens_of(lines):
     """The screens in z80calc's output lines: each the text of its rows run
-    together (16 x 8 characters), as its key scripts see it."""
+    together (16 x 8 characters) with runs of spaces as one, as its key
+    scripts see it."""
     screens, rows = [], None
     for line in lines:
         if line.startswith(TOP_LEFT):
             rows = []
         elif line.startswith(BOTTOM_LEFT) and rows is not None:
-            screens.append(''.join(rows))
+            screens.append(one_space(''.join(rows)))
             rows = None
         elif rows is not None and line.startswith(SIDE):
             rows.append(line[1:-1])
@@ -60,7 +67,7 @@ class EmulatedCalculator:
             self.out.wait_until(lambda line: line.startswith(BOTTOM_LEFT), start, 'a screen')
             shown = self.screens()
             for number in range(since, len(shown)):
-                if all(text in shown[number] for text in texts):
+                if all(one_space(text) in shown[number] for text in texts):
                     return shown[number], number
             start = self.out.count()
             if self.proc.poll() is not None:
