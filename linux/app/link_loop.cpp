@@ -1,5 +1,7 @@
 #include "link_loop.h"
 
+#include <vector>
+
 #include "windows_1252.h"
 
 namespace nightjar::native {
@@ -8,24 +10,33 @@ namespace {
 // The longest an idle wait lasts before the loop looks around again: only
 // a bound, since a pull, a track or a stop request each end the wait at once.
 constexpr std::chrono::milliseconds kIdleBound{1000};
-// After this many dropped transfers in a row the loop stops logging each one
-// and tries again only every kStuckRetry (sooner when the wires change).
+// After this many dropped transfers in a row the loop stops logging each one:
+// a wire that flaps (a cable half plugged) would fill the log.
 constexpr int kDropsBeforeQuiet = 3;
-constexpr std::chrono::milliseconds kStuckRetry{2000};
 
 std::string Quoted(const Track& track) { return "\"" + track.artist + "\" / \"" + track.title + "\""; }
 
+// artist, 0, title, 0, the end byte; in Windows-1252, a character it lacks
+// as '?'.
+std::vector<std::uint8_t> AnnouncementBytes(const Track& track)
+{
+    std::vector<std::uint8_t> bytes;
+    for (const std::string* text : {&track.artist, &track.title}) {
+        for (const char16_t ch : Utf16OfUtf8(*text)) bytes.push_back(static_cast<std::uint8_t>(Windows1252CodeOf(ch)));
+        bytes.push_back(0);
+    }
+    bytes.push_back(app::kEndOfAnnouncement);
+    return bytes;
+}
+
 }  // namespace
 
-LinkLoop::LinkLoop(PlayerSide& player, const Log& log, std::chrono::milliseconds phase_limit)
-    : player_(player), log_(log), phase_limit_(phase_limit)
-{
-}
+LinkLoop::LinkLoop(PlayerSide& player, const Log& log) : player_(player), log_(log) {}
 
 void LinkLoop::Interrupt()
 {
     const std::lock_guard lock(mutex_);
-    if (lines_ != nullptr) lines_->Interrupt();
+    if (link_ != nullptr) link_->Interrupt();
 }
 
 void LinkLoop::TrackChanged(const Track& track)
@@ -45,33 +56,42 @@ void LinkLoop::RequestStop()
     Interrupt();
 }
 
-LinkLoop::End LinkLoop::Run(tty::TtyLines& lines)
+LinkLoop::End LinkLoop::Run(CalculatorLink& link)
 {
-    TimedLink link(lines, phase_limit_);
     {
         const std::lock_guard lock(mutex_);
-        lines_ = &lines;
+        link_ = &link;
         last_sent_title_.clear();
     }
     End end = End::Stopped;
     try {
         while (!stop_.load()) RunPass(link);
-    } catch (const tty::LineError& error) {
-        if (!error.DeviceGone()) {
-            const std::lock_guard lock(mutex_);
-            lines_ = nullptr;
-            throw;
-        }
+    } catch (const CableGone& error) {
         log_.Error(std::string("the device went away: ") + error.what());
         end = End::DeviceGone;
+    } catch (...) {
+        const std::lock_guard lock(mutex_);
+        link_ = nullptr;
+        throw;
     }
     const std::lock_guard lock(mutex_);
-    lines_ = nullptr;
+    link_ = nullptr;
     return end;
 }
 
-void LinkLoop::RunPass(TimedLink& link)
+// A byte the calculator has begun goes first: its sender is waiting on us,
+// and an announcement started now would only collide with it. Announcements
+// start from idle wires only.
+void LinkLoop::RunPass(CalculatorLink& link)
 {
+    switch (link.Look()) {
+    case LinkState::SenderWaiting: ReceiveCommand(link); return;
+    case LinkState::Settling: link.WaitForActivity(kIdleBound); return;
+    case LinkState::Idle: break;
+    }
+    // Said as the drop was, so that the log shows the link back in step.
+    if (settling_ && drops_in_a_row_ <= kDropsBeforeQuiet) log_.Error("the wires are idle again");
+    settling_ = false;
     Track pass;
     {
         const std::lock_guard lock(mutex_);
@@ -83,33 +103,29 @@ void LinkLoop::RunPass(TimedLink& link)
         // Sent or dropped, this title is done: a calculator that is off
         // gets the next track, not this one again and again.
         last_sent_title_ = title;
-    } else if (link.SenderWaiting()) {
-        ReceiveCommand(link);
     } else {
-        link.lines().WaitForChange(kIdleBound);
+        link.WaitForActivity(kIdleBound);
     }
 }
 
-void LinkLoop::Announce(TimedLink& link, const Track& track)
+void LinkLoop::Announce(CalculatorLink& link, const Track& track)
 {
     try {
-        link.SendString(Utf16OfUtf8(track.artist), Windows1252CodeOf);
-        link.SendString(Utf16OfUtf8(track.title), Windows1252CodeOf);
-        link.SendByte(app::kEndOfAnnouncement);
+        for (const std::uint8_t byte : AnnouncementBytes(track)) link.SendByte(byte);
         log_.Event(track.title.empty() ? "announced: nothing playing" : "announced " + Quoted(track));
         TakeSuccess();
     } catch (const HandshakeTimeout& timeout) {
-        TakeDrop(link, "announcement of " + Quoted(track) + " dropped: " + timeout.what());
+        TakeDrop("announcement of " + Quoted(track) + " dropped: " + timeout.what());
     }
 }
 
-void LinkLoop::ReceiveCommand(TimedLink& link)
+void LinkLoop::ReceiveCommand(CalculatorLink& link)
 {
     std::uint8_t byte;
     try {
         byte = link.ReceiveByte();
     } catch (const HandshakeTimeout& timeout) {
-        TakeDrop(link, std::string("byte from the calculator dropped: ") + timeout.what());
+        TakeDrop(std::string("byte from the calculator dropped: ") + timeout.what());
         return;
     }
     TakeSuccess();
@@ -133,20 +149,15 @@ void LinkLoop::CarryOut(std::uint8_t byte)
     }
 }
 
-// A pull right after a dropped transfer is most likely the calculator's
-// next byte, so the loop takes it as one at once. Only a line that keeps
-// failing (a wire stuck or a cable half plugged) slows the loop down, so that
-// it neither fills the log with a drop every phase limit nor spins. The
-// retry is timed rather than waiting for the wire's release: a release and a
-// new pull between two looks would leave the wires as they were.
-void LinkLoop::TakeDrop(TimedLink& link, const std::string& what)
+// The link itself keeps a stuck wire from being retried (a byte begins only
+// from idle wires), so a drop is only ever logged here.
+void LinkLoop::TakeDrop(const std::string& what)
 {
     ++drops_in_a_row_;
+    settling_ = true;
     if (drops_in_a_row_ <= kDropsBeforeQuiet) log_.Error(what);
     if (drops_in_a_row_ == kDropsBeforeQuiet)
-        log_.Error("a wire stays pulled or the calculator does not answer; trying again every " +
-                   std::to_string(kStuckRetry.count() / 1000) + " s, quietly");
-    if (drops_in_a_row_ >= kDropsBeforeQuiet && !stop_.load()) link.lines().WaitForChange(kStuckRetry);
+        log_.Error("the wires keep moving without a whole byte; dropped transfers are not logged until one passes");
 }
 
 void LinkLoop::TakeSuccess()

@@ -1,9 +1,9 @@
 // The native program's working loop: the same decisions as Nightjar.exe's
 // main loop (controller/app/main_loop.*: its command table, its "only when
 // the title changes", the emptied announcement once when the player goes
-// away), on a serial port that costs nothing while idle and never stays
-// stuck: a transfer that stops is dropped with a log line, the wires are
-// released, and the loop goes on with the next byte or track.
+// away), on any cable's link (calculator_link.h): it costs nothing while
+// idle and never stays stuck: a transfer that stops is dropped with a log
+// line, and the loop goes on with the next byte or track.
 #pragma once
 
 #include <atomic>
@@ -15,8 +15,7 @@
 
 #include "log.h"
 #include "player_side.h"
-#include "timed_link.h"
-#include "tty_lines.h"
+#include "calculator_link.h"
 
 namespace nightjar::native {
 
@@ -24,12 +23,12 @@ class LinkLoop final : public PlayerEvents {
 public:
     enum class End { Stopped, DeviceGone };
 
-    LinkLoop(PlayerSide& player, const Log& log, std::chrono::milliseconds phase_limit = kPhaseLimit);
+    LinkLoop(PlayerSide& player, const Log& log);
 
-    // Runs on the port until RequestStop, or until the device goes away;
-    // other failures of the port throw tty::LineError. Each run starts by
-    // announcing the current track, as the calculator may be new to it.
-    End Run(tty::TtyLines& lines);
+    // Runs on the link until RequestStop, or until the cable goes away;
+    // other failures of the cable throw. Each run starts by announcing the
+    // current track, as the calculator may be new to it.
+    End Run(CalculatorLink& link);
     // From any thread.
     void RequestStop();
 
@@ -37,22 +36,22 @@ public:
     void PlayerGone() override;
 
 private:
-    void RunPass(TimedLink& link);
+    void RunPass(CalculatorLink& link);
     void Interrupt();
-    void Announce(TimedLink& link, const Track& track);
-    void ReceiveCommand(TimedLink& link);
+    void Announce(CalculatorLink& link, const Track& track);
+    void ReceiveCommand(CalculatorLink& link);
     void CarryOut(std::uint8_t byte);
-    void TakeDrop(TimedLink& link, const std::string& what);
+    void TakeDrop(const std::string& what);
     void TakeSuccess();
 
     PlayerSide& player_;
     const Log& log_;
-    std::chrono::milliseconds phase_limit_;
     std::atomic<bool> stop_{false};
     int drops_in_a_row_ = 0;
+    bool settling_ = false;  // since a drop, until the wires are seen idle
 
     std::mutex mutex_;
-    tty::TtyLines* lines_ = nullptr;  // the port of the run under way
+    CalculatorLink* link_ = nullptr;  // the link of the run under way
     Track current_;                   // as the player side last reported it
     std::u16string last_sent_title_;
 };

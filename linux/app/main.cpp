@@ -17,6 +17,7 @@
 #include "mpris_player_side.h"
 #include "scripted_player.h"
 #include "stop_signal.h"
+#include "timed_link.h"
 #include "tty_lines.h"
 
 namespace {
@@ -103,7 +104,8 @@ int RunLink(const Options& options, const Log& log, StopSignal& stop)
         ~StopPlayer() { player.Stop(); }
     } stop_player{player};
     for (;;) {
-        if (loop.Run(*lines) == LinkLoop::End::Stopped) return kExitOk;
+        TimedLink link(*lines);
+        if (loop.Run(link) == LinkLoop::End::Stopped) return kExitOk;
         if (!options.wait_device) return kExitNoDevice;
         lines = OpenDevice(options, log, stop, status);
         if (!lines) return status;

@@ -125,12 +125,12 @@ int Run(const char* device)
     std::fflush(stdout);
     calc::AnnouncementReader reader;
     while (!keys.QuitRequested()) {
-        if (link.SenderWaiting()) {
+        if (link.Look() == LinkState::SenderWaiting) {
             ReceiveAnnouncementByte(link, reader);
         } else if (const auto key = reader.InProgress() ? std::nullopt : keys.Next()) {
             SendKey(link, *key);
         } else {
-            lines->WaitForChange(std::chrono::seconds(1));
+            link.WaitForActivity(std::chrono::seconds(1));
         }
         std::fflush(stdout);
     }

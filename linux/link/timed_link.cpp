@@ -1,11 +1,21 @@
 #include "timed_link.h"
 
-#include <sched.h>
-
 namespace nightjar::native {
+namespace {
 
-TimedLink::TimedLink(tty::TtyLines& lines, std::chrono::milliseconds phase_limit)
-    : lines_(lines), phase_limit_(phase_limit), xfer_(phase_lines_, [this] { Yield(); })
+// Reading the wires back to back costs a system call each; the far end's
+// answer is usually there within this.
+constexpr std::chrono::microseconds kSpinTime{200};
+// A change that lands between the last look and the start of the driver's
+// wait is only seen at the end of a slice.
+constexpr std::chrono::milliseconds kWaitSlice{1};
+
+bool AnyPulled(tty::WireStates in) { return !in.a || !in.b; }
+
+}  // namespace
+
+TimedLink::TimedLink(tty::TtyLines& lines, std::chrono::milliseconds first_answer, std::chrono::milliseconds in_byte)
+    : lines_(lines), first_answer_(first_answer), in_byte_(in_byte), xfer_(phase_lines_, [this] { Yield(); })
 {
 }
 
@@ -21,72 +31,106 @@ void TimedLink::PhaseLines::PutWireBOutput(bool released)
     owner_.StartPhase();
 }
 
-void TimedLink::StartPhase() { phase_start_ = std::chrono::steady_clock::now(); }
+void TimedLink::StartPhase()
+{
+    ++puts_;
+    phase_start_ = std::chrono::steady_clock::now();
+}
 
 void TimedLink::Yield()
 {
     // Time, not a count of polls, ends a start wait here.
     xfer_.WaitCounter = 1;
     const auto waited = std::chrono::steady_clock::now() - phase_start_;
-    if (waited > phase_limit_)
-        throw HandshakeTimeout("no answer from the other end within " + std::to_string(phase_limit_.count()) + " ms");
-    if (waited < kBusyPollTime) {
-        sched_yield();
-    } else {
-        lines_.WaitForChange(std::chrono::milliseconds(1));
+    const bool first_answer = puts_ <= first_answer_puts_;
+    const auto limit = first_answer ? first_answer_ : in_byte_;
+    if (waited > limit) {
+        throw HandshakeTimeout(first_answer ? "no answer from the other end within " + std::to_string(limit.count()) + " ms"
+                                            : "the byte was broken off (no next step within " +
+                                                  std::to_string(limit.count()) + " ms)");
     }
+    if (waited >= kSpinTime) lines_.WaitForChange(kWaitSlice);
 }
 
-template <class Transfer>
-auto TimedLink::Bounded(Transfer transfer)
+template <class Call>
+auto TimedLink::Guarded(Call call)
 {
-    StartPhase();
     try {
-        return transfer();
-    } catch (const HandshakeTimeout&) {
-        lines_.ReleaseBoth();
+        return call();
+    } catch (const tty::LineError& error) {
+        if (error.DeviceGone()) throw CableGone(error.what());
         throw;
     }
 }
 
-void TimedLink::SendByte(std::uint8_t value)
+// A transfer that stops leaves both wires released and the link waiting for
+// idle wires, so that whatever the far end still does of it (a wire held,
+// the rest of a byte) never counts as the start of the next one.
+template <class Transfer>
+auto TimedLink::Framed(int first_answer_puts, Transfer transfer)
 {
-    Bounded([&] { xfer_.SendByte(value); });
+    return Guarded([&] {
+        puts_ = 0;
+        first_answer_puts_ = first_answer_puts;
+        phase_start_ = std::chrono::steady_clock::now();
+        try {
+            return transfer();
+        } catch (const HandshakeTimeout&) {
+            lines_.ReleaseBoth();
+            idle_seen_ = !AnyPulled(lines_.Inputs());
+            throw;
+        }
+    });
+}
+
+LinkState TimedLink::Look()
+{
+    return Guarded([&] {
+        const tty::WireStates in = lines_.Inputs();
+        last_seen_ = in;
+        if (!AnyPulled(in)) {
+            idle_seen_ = true;
+            return LinkState::Idle;
+        }
+        return idle_seen_ ? LinkState::SenderWaiting : LinkState::Settling;
+    });
 }
 
 std::uint8_t TimedLink::ReceiveByte()
 {
-    return Bounded([&] { return xfer_.ReceiveByte(); });
+    // The sender's first pull is already there; from our answer on, the
+    // byte is under way.
+    return Framed(0, [&] { return xfer_.ReceiveByte(); });
 }
 
-void TimedLink::SendString(std::u16string text, const link::AnsiCodeOf& ansi_code_of)
+void TimedLink::SendByte(std::uint8_t value)
 {
-    Bounded([&] { xfer_.SendString(std::move(text), ansi_code_of); });
+    Framed(1, [&] {
+        if (AnyPulled(lines_.Inputs())) throw HandshakeTimeout("the other end holds a wire: both sent at once");
+        idle_seen_ = true;
+        xfer_.SendByte(value);
+    });
 }
 
-namespace {
+void TimedLink::WaitForActivity(std::chrono::milliseconds bound)
+{
+    // From the wires as last looked at: a pull since then ends the wait at once.
+    Guarded([&] { lines_.WaitForChange(bound, last_seen_); });
+}
 
-bool AWirePulled(tty::WireStates in) { return !in.a || !in.b; }
-
-}  // namespace
-
-bool TimedLink::SenderWaiting() { return AWirePulled(lines_.Inputs()); }
+void TimedLink::Interrupt() noexcept { lines_.Interrupt(); }
 
 bool TimedLink::WaitForSender(std::chrono::milliseconds bound)
 {
-    // A sender that goes on with its next byte does so within microseconds.
-    const auto start = std::chrono::steady_clock::now();
-    const auto deadline = start + bound;
-    for (tty::WireStates in = lines_.Inputs(); !AWirePulled(in); in = lines_.Inputs()) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    const auto spin_until = std::chrono::steady_clock::now() + kSpinTime;
+    while (Look() != LinkState::SenderWaiting) {
         const auto now = std::chrono::steady_clock::now();
-        if (now - start < kBusyPollTime) {
-            sched_yield();
-            continue;
-        }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
-        if (left.count() <= 0) return false;
-        // From the states just read: a pull since then ends the wait at once.
-        lines_.WaitForChange(left, in);
+        if (now >= deadline) return false;
+        // A sender that goes on with its next byte does so within microseconds.
+        if (now < spin_until) continue;
+        WaitForActivity(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now) +
+                        std::chrono::milliseconds(1));
     }
     return true;
 }

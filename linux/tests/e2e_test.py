@@ -26,71 +26,26 @@ import struct
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'scripts', 'lib'))
 from njharness.checks import eventually  # noqa: E402
+from njharness import native  # noqa: E402
 from njharness.mpris import HELPER_LSAN, HelperRig  # noqa: E402
+from njharness.native import LIMIT, Lines  # noqa: E402
 
-if len(sys.argv) == 3 and sys.argv[1] == '--noise':
-    make_noise_in = sys.argv.pop(2)
-    sys.argv.pop(1)
-else:
-    make_noise_in = None
-BUILD = os.path.abspath(sys.argv.pop(1)) if len(sys.argv) > 1 else None
-LIMIT = 30.0  # seconds any one event may take on a slow machine
+# --noise END and --glitch END WIRE SECONDS run in a process of their own,
+# which starts with the cable's library.
+WIRE_TOOL = sys.argv[1:2] if len(sys.argv) > 2 and sys.argv[1] in ('--noise', '--glitch') else None
+BUILD = os.path.abspath(sys.argv.pop(1)) if len(sys.argv) > 1 and not WIRE_TOOL else None
 
 TIOCMBIS, TIOCMBIC, TIOCM_DTR, TIOCM_RTS = 0x5416, 0x5417, 0x002, 0x004
 
 
-class Lines:
-    """A process's output, line by line, waited for."""
-
-    def __init__(self, stream):
-        self.lines, self.cond = [], threading.Condition()
-        threading.Thread(target=self._read, args=(stream,), daemon=True).start()
-
-    def _read(self, stream):
-        for raw in stream:
-            with self.cond:
-                self.lines.append(raw.decode('utf-8', 'replace').rstrip('\n'))
-                self.cond.notify_all()
-
-    def wait_for(self, text, start=0):
-        """Index of the first line from `start` on that holds `text`."""
-        deadline = time.monotonic() + LIMIT
-        with self.cond:
-            while True:
-                for i in range(start, len(self.lines)):
-                    if text in self.lines[i]:
-                        return i
-                left = deadline - time.monotonic()
-                if left <= 0:
-                    raise AssertionError('no line with %r; got %r' % (text, self.lines[start:]))
-                self.cond.wait(left)
-
-    def count(self):
-        with self.cond:
-            return len(self.lines)
-
-
-class Cable:
+class Cable(native.Cable):
     def __init__(self, tmp):
-        self.state = os.path.join(tmp, 'state')
-        out = subprocess.run([os.path.join(BUILD, 'sim/vcable/njcable'), '--daemon', '--parent', str(os.getpid()),
-                              self.state], check=True, capture_output=True, text=True).stdout.split()
-        self.ends, self.pid = out[:2], int(out[2])
-        os.environ['NJ_CABLE_STATE'] = self.state
-        self.device = os.path.join(tmp, 'ttyCALC')  # the PC end, as a name that can vanish
-        os.symlink(self.ends[0], self.device)
-
-    def njcable(self, *args):
-        subprocess.run([os.path.join(BUILD, 'sim/vcable/njcable'), *args, self.state], check=True)
-
-    def stop(self):
-        os.kill(self.pid, signal.SIGTERM)
+        super().__init__(BUILD, tmp)
 
 
 def ticalc_command(cable, *args):
@@ -108,10 +63,7 @@ def ticalc(cable, *args, check=True):
 
 
 def in_cable_environment():
-    os.environ['LD_PRELOAD'] = os.path.join(BUILD, 'sim/vcable/lib/x86_64-linux-gnu/libnjcable.so')
-    os.environ['ASAN_OPTIONS'] = 'verify_asan_link_order=0'
-    # GLib keeps type data and singletons for the life of the process.
-    os.environ['LSAN_OPTIONS'] = 'suppressions=' + HELPER_LSAN
+    native.in_cable_environment(BUILD, HELPER_LSAN)
 
 
 class OnACable(unittest.TestCase):
@@ -211,6 +163,36 @@ class NightjarEndToEnd(OnACable):
             except AssertionError:
                 continue
         self.fail('no byte got through after the noise')
+
+    def glitch(self, wire, seconds):
+        """One wire of the calculator's end pulled for `seconds` and released,
+        as plugging in a cable or switching a calculator on does; nightjar
+        drops what it began and is idle again."""
+        mark = self.log.count()
+        subprocess.run([sys.executable, __file__, '--glitch', self.cable.ends[1], wire, str(seconds)],
+                       check=True, timeout=LIMIT)
+        self.log.wait_for('the wires are idle again', self.log.wait_for('dropped', mark))
+
+    def test_5b_glitches_between_keys_and_announcements_carry_out_nothing(self):
+        rng = random.Random(20)
+        first_call, first_line = self.calls.count(), self.log.count()
+        sent = []
+        for n in range(8):
+            # 5 ms to 0.6 s: within the bound inside a byte and well past it.
+            self.glitch(rng.choice('AB'), rng.choice([0.005, 0.02, 0.1, 0.6]) * rng.uniform(1, 1.5))
+            if n % 2:
+                expected = announcement('G', 'Run%d' % n)
+                receiver = Receiver(self.cable, len(expected))
+                self.player('track G\tRun%d' % n)
+                self.assertEqual(receiver.bytes(), expected)
+            else:
+                key = rng.choice([2, 3, 49, 52, 53])
+                sent.append(key)
+                self.assert_calls(key)
+        # Nothing but the keys sent reached the player, and no other byte arrived.
+        calls = [line.split()[1] for line in self.calls.lines[first_call:] if line.startswith('call ')]
+        self.assertEqual(calls, [str(k) for k in sent])
+        self.assertFalse([line for line in self.log.lines[first_line:] if 'no command' in line])
 
     def test_6_check_cable_shows_the_far_end_pulling_a_wire(self):
         # On the calculator's end, while nightjar starts an announcement nobody answers.
@@ -313,10 +295,13 @@ class NightjarOnMpris(OnACable):
     def assert_announced(self, artist, title, set_off=None):
         """`set_off` (or what was done already) leads to this announcement."""
         expected = announcement(artist, title)
+        mark = self.log.count()
         receiver = Receiver(self.cable, len(expected))
         if set_off:
             set_off()
         self.assertEqual(receiver.bytes(), expected)
+        # nightjar's own word that it is done, so later lines are later events.
+        self.log.wait_for('announce', mark)
 
     def test_1_the_player_that_appears_is_announced(self):
         self.assert_announced('The Lantern Moths', 'Cold Harbour', lambda: self.add_player('alpha'))
@@ -411,8 +396,21 @@ class ExitStatuses(unittest.TestCase):
         self.assertIn('not a serial port', not_serial.stderr)
 
 
+def glitch(end, wire, seconds):
+    fd = os.open(end, os.O_RDWR | os.O_NOCTTY)
+    line = TIOCM_RTS if wire == 'A' else TIOCM_DTR
+    try:
+        fcntl.ioctl(fd, TIOCMBIC, struct.pack('i', line))
+        time.sleep(seconds)
+        fcntl.ioctl(fd, TIOCMBIS, struct.pack('i', line))
+    finally:
+        os.close(fd)
+
+
 if __name__ == '__main__':
-    if make_noise_in:
-        make_noise(make_noise_in)
+    if WIRE_TOOL == ['--noise']:
+        make_noise(sys.argv[2])
+    elif WIRE_TOOL == ['--glitch']:
+        glitch(sys.argv[2], sys.argv[3], float(sys.argv[4]))
     else:
         unittest.main(verbosity=2)

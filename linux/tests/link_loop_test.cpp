@@ -1,6 +1,8 @@
 // The native program's loop on the virtual cable, with the calculator's end
 // played by our own link at the other end and a fake player side.
 #include "link_loop.h"
+#include "timed_link.h"
+#include "tty_lines.h"
 
 #include <gtest/gtest.h>
 
@@ -90,7 +92,8 @@ protected:
         pc_ = tty::TtyLines::Open(VirtualCable::Get().EndPath(0));
         calc_lines_ = tty::TtyLines::Open(VirtualCable::Get().EndPath(1));
         calc_ = std::make_unique<TimedLink>(*calc_lines_, 10s);
-        running_ = std::async(std::launch::async, [this] { return loop_.Run(*pc_); });
+        pc_link_ = std::make_unique<TimedLink>(*pc_, 200ms);
+        running_ = std::async(std::launch::async, [this] { return loop_.Run(*pc_link_); });
     }
     void TearDown() override
     {
@@ -118,9 +121,9 @@ protected:
     LogLines log_lines_;
     Log log_{false, [this](std::string_view line) { log_lines_.Take(line); }};
     FakePlayer player_;
-    LinkLoop loop_{player_, log_, 200ms};
+    LinkLoop loop_{player_, log_};
     std::unique_ptr<tty::TtyLines> pc_, calc_lines_;
-    std::unique_ptr<TimedLink> calc_;
+    std::unique_ptr<TimedLink> calc_, pc_link_;
     std::future<LinkLoop::End> running_;
 };
 
@@ -182,14 +185,17 @@ TEST_F(LoopOnCable, ACalculatorSwitchedOffMidAnnouncementGetsTheNextTrack)
     EXPECT_EQ(got, (std::vector<int>{'B', 0, 'S', 'e', 'c', 'o', 'n', 'd', 0, 2}));
 }
 
-TEST_F(LoopOnCable, AStuckWireSlowsTheLoopDownUntilTheCalculatorAnswersAgain)
+TEST_F(LoopOnCable, AHeldWireIsOneDroppedByteNeverTheStartOfTheNext)
 {
-    calc_lines_->PutWireAOutput(link::kPullWireA);  // a stuck line
-    ASSERT_TRUE(log_lines_.AwaitLineWith("a wire stays pulled"));
+    // Answered, then held: the byte is broken off. A loop that took the
+    // still-held wire as a new byte would read its release as a bit and
+    // carry out the next key shifted by one (52 as 104).
+    calc_lines_->PutWireAOutput(link::kPullWireA);
+    ASSERT_TRUE(log_lines_.AwaitLineWith("byte from the calculator dropped"));
     calc_lines_->ReleaseBoth();
-    calc_->SendByte(50);
-    EXPECT_EQ(player_.NextCall().first, 50);
-    EXPECT_TRUE(log_lines_.AwaitLineWith("the calculator answers again"));
+    ASSERT_TRUE(log_lines_.AwaitLineWith("the wires are idle again"));
+    calc_->SendByte(52);
+    EXPECT_EQ(player_.NextCall().first, 52);
 }
 
 TEST_F(LoopOnCable, RandomPullsOnTheWiresNeverStopTheLoop)
@@ -221,7 +227,8 @@ TEST(LinkLoop, ADeviceThatGoesAwayEndsTheRun)
     FakePlayer player;
     LinkLoop loop(player, log);
     auto pc = tty::TtyLines::Open(VirtualCable::Get().EndPath(0));
-    auto running = std::async(std::launch::async, [&] { return loop.Run(*pc); });
+    TimedLink link(*pc);
+    auto running = std::async(std::launch::async, [&] { return loop.Run(link); });
     VirtualCable::Get().AwaitWaiters(1);
     VirtualCable::Get().Unplug(0);
     EXPECT_EQ(running.get(), LinkLoop::End::DeviceGone);

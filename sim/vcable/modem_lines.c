@@ -26,12 +26,17 @@ static uint32_t load_outputs(const struct nj_cable_end* end)
     return __atomic_load_n(&end->outputs, __ATOMIC_ACQUIRE);
 }
 
+static int unplugged(const struct nj_cable_state* s, int end);
+
 /* A wire is pulled when either end pulls it: both ends read wire A (driven
- * by RTS) on CTS and wire B (driven by DTR) on DSR. */
+ * by RTS) on CTS and wire B (driven by DTR) on DSR. An unplugged end pulls
+ * nothing: the other end's wires are pulled up to released, as a
+ * calculator's are when the PC's adapter is pulled out mid-byte. */
 static uint32_t modem_status(const struct nj_cable_state* s, int end)
 {
     const uint32_t mine = load_outputs(&s->end[end]);
-    const uint32_t both = mine & load_outputs(&s->end[1 - end]);
+    const uint32_t theirs = unplugged(s, 1 - end) ? OUTPUT_LINES : load_outputs(&s->end[1 - end]);
+    const uint32_t both = mine & theirs;
     uint32_t status = mine & OUTPUT_LINES;
     if (both & TIOCM_RTS) status |= TIOCM_CTS;
     if (both & TIOCM_DTR) status |= TIOCM_DSR;

@@ -10,7 +10,8 @@
  *       Prints what each end drives and reads.
  *   njcable --unplug END STATE_FILE, njcable --plug END STATE_FILE
  *       Unplugs end 0 or 1 (its modem lines answer EIO, as a USB adapter's
- *       do once pulled out) or plugs it back in. A cable whose daemon has
+ *       do once pulled out, and it pulls no wire) or plugs it back in
+ *       (pulling nothing until a program sets its lines). A cable whose daemon has
  *       ended reads as unplugged at both ends.
  *
  * Processes see the cable's modem lines through the preload library
@@ -94,8 +95,11 @@ static struct nj_cable_state* write_state(const char* path, const struct nj_cabl
     return mapped; /* the mapping stays, for as long as the daemon runs */
 }
 
+/* An end pulled out drives nothing, and comes back in driving nothing until
+ * a program sets its lines, as a fresh adapter does. */
 static void set_unplugged(struct nj_cable_state* s, int end, int value)
 {
+    if (value) __atomic_store_n(&s->end[end].outputs, (uint32_t)(TIOCM_RTS | TIOCM_DTR), __ATOMIC_RELEASE);
     __atomic_store_n(&s->end[end].unplugged, (uint32_t)value, __ATOMIC_RELEASE);
     nj_cable_changed(s);
 }

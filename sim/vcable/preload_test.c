@@ -244,6 +244,8 @@ static void test_tiocmiwait_wakes_on_a_change_and_is_interruptible(struct cable*
     CHECK(w.result == -1 && w.error == EINTR);
 
     /* Pulling the adapter out wakes the waiter with EIO, as it does the lines. */
+    /* Pulled out while it pulls a wire, it pulls it no longer. */
+    set(c->end[1], TIOCMBIC, TIOCM_RTS);
     start_waiter(c, &w, 1);
     run_njcable(c, "--unplug", "1");
     pthread_join(w.thread, NULL);
@@ -251,9 +253,9 @@ static void test_tiocmiwait_wakes_on_a_change_and_is_interruptible(struct cable*
     bits = 0;
     CHECK(ioctl(c->end[1], TIOCMGET, &bits) == -1 && errno == EIO);
     CHECK(ioctl(c->end[1], TIOCMBIC, &bits) == -1 && errno == EIO);
-    CHECK(lines(c->end[0]) == (TIOCM_RTS | TIOCM_DTR | WIRES)); /* the other end is still there */
+    CHECK(lines(c->end[0]) == (TIOCM_RTS | TIOCM_DTR | WIRES)); /* the other end is still there, both released */
     run_njcable(c, "--plug", "1");
-    CHECK(lines(c->end[1]) == (TIOCM_RTS | TIOCM_DTR | WIRES));
+    CHECK(lines(c->end[1]) == (TIOCM_RTS | TIOCM_DTR | WIRES)); /* back in, fresh: it pulls nothing */
 
     /* A driver without TIOCMIWAIT says EINVAL; programs fall back to polling. */
     setenv(NJ_CABLE_NO_IWAIT_ENV, "1", 1);

@@ -15,12 +15,15 @@ constexpr std::uint16_t kStackAtStart = 0xFFC5;  // with the return address on i
 constexpr std::uint16_t kStackAtReturn = kStackAtStart + 2;
 // How many T-states may pass between two looks at the wall clock.
 constexpr std::uint64_t kPaceEvery = 600;
+// A screen is shown once a tick has passed without a change (a routine
+// drawing it is done), or after this many ticks of changes.
+constexpr unsigned kMostUnshownTicks = 12;
 
 }  // namespace
 
 Calculator::Calculator(const Program& program, nightjar::link::Lines* lines, const Settings& settings)
     : settings_(settings),
-      ports_(settings.model, lines),
+      ports_(settings.model, lines, [this](const std::string& what) { Event(what); }),
       machine_(ports_),
       screen_(machine_),
       os_(machine_, screen_, keypad_),
@@ -88,8 +91,12 @@ void Calculator::OnTick(KeyScript& script)
 {
     next_tick_ += cycles_per_tick_;
     interrupt_pending_ = true;
-    ShowScreen();
-    script.Advance(keypad_, screen_.Text());
+    const unsigned long changes = screen_.Changes();
+    quiet_ticks_ = changes == seen_changes_ ? quiet_ticks_ + 1 : 0;
+    seen_changes_ = changes;
+    if (changes != shown_changes_ && (quiet_ticks_ > 0 || ++unshown_ticks_ >= kMostUnshownTicks)) ShowScreen();
+    // The script sees what a person would: the screens shown.
+    script.Advance(keypad_, shown_text_);
 }
 
 bool Calculator::Deliver()
@@ -100,25 +107,35 @@ bool Calculator::Deliver()
     pacer_.Advance(static_cast<std::uint64_t>(tstates));
     interrupt_pending_ = false;
     // The OS's handler scans the keypad.
-    if (const auto key = keypad_.Scan()) Event("key " + KeyName(*key) + " (" + Hex(*key, 2) + ") scanned");
+    if (const auto key = keypad_.Scan()) {
+        Event("key " + KeyName(key->scan_code) + " (" + Hex(key->scan_code, 2) + ") scanned");
+        if (key->collide) ports_.ArmCollision();
+    }
     return true;
 }
 
 void Calculator::ShowScreen()
 {
-    if (!screen_.TakeChanged()) return;
+    if (screen_.Changes() == shown_changes_) return;
+    shown_changes_ = screen_.Changes();
+    unshown_ticks_ = 0;
+    shown_text_ = screen_.Text();
+    if (!settings_.redraw.empty()) std::fputs("\x1b[H\x1b[2J", stdout);
     std::fputs(screen_.Frame().c_str(), stdout);
+    if (!settings_.redraw.empty()) std::printf("%s\n", settings_.redraw.c_str());
     std::fflush(stdout);
-    Event("screen changed");
+    Event("screen changed", screen_.LastChangeTime());
 }
 
-void Calculator::Event(const std::string& what) const
+void Calculator::Event(const std::string& what, double when) const
 {
     if (!settings_.events) return;
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    std::fprintf(stderr, "z80calc: %lld.%06ld %s\n", static_cast<long long>(now.tv_sec), now.tv_nsec / 1000,
-                 what.c_str());
+    if (when == 0) {
+        timespec now{};
+        clock_gettime(CLOCK_REALTIME, &now);
+        when = static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+    }
+    std::fprintf(stderr, "z80calc: %.6f %s\n", when, what.c_str());
 }
 
 int Calculator::Run(KeyScript& script, const std::function<bool()>& stop)

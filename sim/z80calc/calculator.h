@@ -20,6 +20,7 @@ struct Settings {
     Model model = Model::Ti83Plus;
     double mhz = 6.0;
     bool events = false;  // event lines with times on stderr
+    std::string redraw;   // a terminal's: each screen drawn over the last, this line under it
 };
 
 // The timer interrupt's rate: the OS's setting on the TI-83 Plus, and kept
@@ -44,7 +45,8 @@ private:
     bool Deliver();
     void ShowScreen();
     std::vector<std::string> ExitProblems();
-    void Event(const std::string& what) const;
+    // An event line at `when` (Unix time; 0: now), with --events.
+    void Event(const std::string& what, double when = 0) const;
 
     Settings settings_;
     CalcPorts ports_;
@@ -57,6 +59,11 @@ private:
     std::uint64_t next_tick_;
     bool interrupt_pending_ = false;
     bool returned_ = false;
+    unsigned long shown_changes_ = 0;
+    unsigned long seen_changes_ = 0;
+    unsigned quiet_ticks_ = 0;
+    unsigned unshown_ticks_ = 0;
+    std::string shown_text_;
 };
 
 }  // namespace z80calc

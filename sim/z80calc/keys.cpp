@@ -29,6 +29,15 @@ std::string_view Trim(std::string_view text)
     return text;
 }
 
+// Runs of spaces as one: a line the program wraps at a space reads whole.
+std::string OneSpace(std::string_view text)
+{
+    std::string out;
+    for (const char c : text)
+        if (c != ' ' || out.empty() || out.back() != ' ') out += c;
+    return out;
+}
+
 }  // namespace
 
 const char* const kTerminalHelp =
@@ -67,21 +76,24 @@ std::optional<std::uint8_t> TerminalKey(std::string_view bytes)
     return std::nullopt;
 }
 
-std::optional<std::uint8_t> Keypad::Scan()
+std::optional<Key> Keypad::Scan()
 {
     if (latched_ != 0 || waiting_.empty()) return std::nullopt;
-    latched_ = waiting_.front();
+    const Key key = waiting_.front();
     waiting_.pop_front();
-    return latched_;
+    latched_ = key.scan_code;
+    return key;
 }
 
 KeyScript::Step KeyScript::Parse(std::string_view step)
 {
     if (step.substr(0, 5) == "wait ") {
         const auto text = Trim(step.substr(5));
-        if (!text.empty()) return Step{std::nullopt, std::string(text)};
+        if (!text.empty()) return Step{std::nullopt, OneSpace(text)};
+    } else if (step.substr(0, 8) == "collide ") {
+        if (const auto code = ScanCodeOf(Trim(step.substr(8)))) return Step{Key{*code, true}, {}};
     } else if (const auto code = ScanCodeOf(step)) {
-        return Step{code, {}};
+        return Step{Key{*code}, {}};
     }
     throw ScriptError("not a key or a wait: \"" + std::string(step) + "\"");
 }
@@ -114,11 +126,12 @@ bool KeyScript::Done()
 void KeyScript::Advance(Keypad& keypad, const std::string& screen_text)
 {
     const std::lock_guard lock(mutex_);
+    const std::string shown = OneSpace(screen_text);
     while (!steps_.empty()) {
         const Step& step = steps_.front();
         if (step.key) {
             keypad.Press(*step.key);
-        } else if (screen_text.find(step.wait_for) == std::string::npos) {
+        } else if (shown.find(step.wait_for) == std::string::npos) {
             const auto now = std::chrono::steady_clock::now();
             if (!waiting_since_) waiting_since_ = now;
             if (now - *waiting_since_ > wait_limit_)

@@ -5,7 +5,10 @@
 // A script is steps separated by newlines or ';': a key's name (left right
 // up down enter clear graph trace zoom window y= 2nd mode del) or its scan
 // code (0x31), or `wait TEXT`, which holds the steps after it until TEXT is
-// on the screen (the rows run together, as a wrapped line reads).
+// on the screen (the rows run together and runs of spaces count as one, so
+// a line wrapped at a space or inside a word reads whole), or
+// `collide KEY`: KEY, and the program's first pull of a line after its scan
+// held back until the PC pulls one (see Collision in ports.h).
 #pragma once
 
 #include <chrono>
@@ -30,16 +33,20 @@ extern const char* const kTerminalHelp;
 
 // What the OS's interrupt handler would have seen on the keypad: keys wait
 // to be pressed; the handler latches one at a tick, _GetCSC takes it.
+struct Key {
+    std::uint8_t scan_code;
+    bool collide = false;
+};
+
 class Keypad {
 public:
-    void Press(std::uint8_t scan_code) { waiting_.push_back(scan_code); }
-    bool Idle() const { return waiting_.empty() && latched_ == 0; }
+    void Press(Key key) { waiting_.push_back(key); }
     // At a timer interrupt: the next key, if the last one was taken.
-    std::optional<std::uint8_t> Scan();
+    std::optional<Key> Scan();
     std::uint8_t GetCsc() { return std::exchange(latched_, 0); }
 
 private:
-    std::deque<std::uint8_t> waiting_;
+    std::deque<Key> waiting_;
     std::uint8_t latched_ = 0;
 };
 
@@ -61,7 +68,7 @@ public:
 
 private:
     struct Step {
-        std::optional<std::uint8_t> key;
+        std::optional<Key> key;
         std::string wait_for;
     };
     static Step Parse(std::string_view step);

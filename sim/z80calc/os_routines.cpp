@@ -7,38 +7,44 @@ namespace {
 
 enum Registers : unsigned { kNone = 0, kAF = 1, kBC = 2, kDE = 4, kHL = 8, kAll = kAF | kBC | kDE | kHL };
 
-// Addresses from TI's published include file; the registers each one
-// destroys as TI documents them, outputs left out.
-struct Routine {
-    std::uint16_t address;
-    const char* name;
-    unsigned destroys;
-};
-
-constexpr std::array kRoutines{
-    Routine{0x4018, "_GetCSC", kHL},       Routine{0x4540, "_ClrLCDFull", kAll},
-    Routine{0x4546, "_ClrScrnFull", kAll}, Routine{0x4558, "_HomeUp", kNone},
-    Routine{0x4504, "_PutC", kNone},       Routine{0x4501, "_PutMap", kNone},
-    Routine{0x450A, "_PutS", kAF},         Routine{0x452E, "_NewLine", kNone},
-    Routine{0x4507, "_DispHL", kAF | kDE}, Routine{0x4570, "_RunIndicOff", kNone},
-    Routine{0x456D, "_RunIndicOn", kNone}, Routine{0x4C84, "_DisableApd", kNone},
-    Routine{0x4C87, "_EnableApd", kNone},
-};
-
 // T-states of a character drawn through the LCD driver and of a cleared
 // screen: about what the OS's routines take at 6 MHz.
 constexpr int kCharCycles = 2500;
 constexpr int kClearCycles = 60000;
 constexpr int kBookkeepingCycles = 200;
 
-const Routine* Find(std::uint16_t address)
+}  // namespace
+
+// Addresses from TI's published include file; the registers each one
+// destroys as TI documents them, outputs left out.
+struct OsRoutines::Routine {
+    std::uint16_t address;
+    const char* name;
+    int (OsRoutines::*run)();
+    unsigned destroys;
+};
+
+const OsRoutines::Routine* OsRoutines::Find(std::uint16_t address)
 {
+    static constexpr std::array kRoutines{
+        Routine{0x4018, "_GetCSC", &OsRoutines::GetCsc, kHL},
+        Routine{0x4540, "_ClrLCDFull", &OsRoutines::ClearScreen, kAll},
+        Routine{0x4546, "_ClrScrnFull", &OsRoutines::ClearScreen, kAll},
+        Routine{0x4558, "_HomeUp", &OsRoutines::HomeUp, kNone},
+        Routine{0x4504, "_PutC", &OsRoutines::PutC, kNone},
+        Routine{0x4501, "_PutMap", &OsRoutines::PutMap, kNone},
+        Routine{0x450A, "_PutS", &OsRoutines::PutS, kAF},
+        Routine{0x452E, "_NewLine", &OsRoutines::NewLine, kNone},
+        Routine{0x4507, "_DispHL", &OsRoutines::DispHL, kAF | kDE},
+        Routine{0x4570, "_RunIndicOff", &OsRoutines::RunIndicOff, kNone},
+        Routine{0x456D, "_RunIndicOn", &OsRoutines::RunIndicOn, kNone},
+        Routine{0x4C84, "_DisableApd", &OsRoutines::DisableApd, kNone},
+        Routine{0x4C87, "_EnableApd", &OsRoutines::EnableApd, kNone},
+    };
     for (const auto& routine : kRoutines)
         if (routine.address == address) return &routine;
     return nullptr;
 }
-
-}  // namespace
 
 int OsRoutines::Bcall()
 {
@@ -51,30 +57,57 @@ int OsRoutines::Bcall()
     if (machine_.Reg(regIY) != kFlagsBase)
         throw Fault(std::string(routine->name) + " at " + Hex(call_site) + " with IY = " + Hex(machine_.Reg(regIY)) +
                     ": the OS finds its flags through IY = 89F0h");
-    const int cycles = Run(address);
+    const int cycles = (this->*routine->run)();
     Scramble(routine->destroys);
     machine_.SetReg(regPC, static_cast<std::uint16_t>(after_rst + 2));
     return cycles;
 }
 
-int OsRoutines::Run(std::uint16_t address)
+int OsRoutines::GetCsc()
 {
-    switch (address) {
-    case 0x4018: SetA(keypad_.GetCsc()); return 300;
-    case 0x4540:
-    case 0x4546: screen_.Clear(); return kClearCycles;
-    case 0x4558: screen_.HomeUp(); return kBookkeepingCycles;
-    case 0x4504: screen_.PutC(A()); return kCharCycles;
-    case 0x4501: screen_.PutMap(A()); return kCharCycles;
-    case 0x450A: return PutS();
-    case 0x452E: screen_.NewLine(); return kBookkeepingCycles;
-    case 0x4507: return DispHL();
-    case 0x4570: state_.run_indicator_on = false; return kBookkeepingCycles;
-    case 0x456D: state_.run_indicator_on = true; return kBookkeepingCycles;
-    case 0x4C84: state_.apd_enabled = false; return kBookkeepingCycles;
-    case 0x4C87: state_.apd_enabled = true; return kBookkeepingCycles;
-    default: return -1;
-    }
+    SetA(keypad_.GetCsc());
+    return 300;
+}
+
+int OsRoutines::ClearScreen()
+{
+    screen_.Clear();
+    return kClearCycles;
+}
+
+int OsRoutines::HomeUp()
+{
+    screen_.HomeUp();
+    return kBookkeepingCycles;
+}
+
+int OsRoutines::PutC()
+{
+    screen_.PutC(A());
+    return kCharCycles;
+}
+
+int OsRoutines::PutMap()
+{
+    screen_.PutMap(A());
+    return kCharCycles;
+}
+
+int OsRoutines::NewLine()
+{
+    screen_.NewLine();
+    return kBookkeepingCycles;
+}
+
+int OsRoutines::RunIndicOff() { return SetState(state_.run_indicator_on, false); }
+int OsRoutines::RunIndicOn() { return SetState(state_.run_indicator_on, true); }
+int OsRoutines::DisableApd() { return SetState(state_.apd_enabled, false); }
+int OsRoutines::EnableApd() { return SetState(state_.apd_enabled, true); }
+
+int OsRoutines::SetState(bool& flag, bool value)
+{
+    flag = value;
+    return kBookkeepingCycles;
 }
 
 // Each character as _PutC; HL left past the terminating zero.

@@ -36,10 +36,23 @@ public:
     const OsState& State() const { return state_; }
 
 private:
-    // Runs the routine at `address`; its T-states, or -1 for one it does not know.
-    int Run(std::uint16_t address);
+    struct Routine;
+    static const Routine* Find(std::uint16_t address);
+
+    // Each routine returns its T-states.
+    int GetCsc();
+    int ClearScreen();
+    int HomeUp();
+    int PutC();
+    int PutMap();
     int PutS();
+    int NewLine();
     int DispHL();
+    int RunIndicOff();
+    int RunIndicOn();
+    int DisableApd();
+    int EnableApd();
+    int SetState(bool& flag, bool value);
     std::uint8_t A() { return static_cast<std::uint8_t>(machine_.Reg(regAF) >> 8); }
     void SetA(std::uint8_t value);
     void Scramble(unsigned registers);

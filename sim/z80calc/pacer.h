@@ -20,6 +20,7 @@ public:
     static constexpr std::chrono::microseconds kEarlyWakeLimit{2000};
     static constexpr std::chrono::microseconds kSlice{50};
     static constexpr std::chrono::milliseconds kGiveUp{20};
+    static constexpr int kNiceness = -10;
 
     explicit Pacer(double hz);
 

@@ -1,6 +1,7 @@
 #include "ports.h"
 
 #include <cstdio>
+#include <thread>
 
 namespace z80calc {
 
@@ -55,10 +56,25 @@ std::uint8_t CalcPorts::ReadLink()
     }
 }
 
+bool CalcPorts::AwaitPcPull()
+{
+    collision_armed_ = false;
+    events_("collision: the program's pull held until the PC pulls");
+    const auto deadline = std::chrono::steady_clock::now() + kCollisionWait;
+    while ((link_.Read() & 3) == 3 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::microseconds(20));
+    return (link_.Read() & 3) != 3;
+}
+
 void CalcPorts::WriteLink(std::uint8_t port, std::uint8_t value)
 {
     try {
-        if (link_.Write(value)) return;
+        const bool held = collision_armed_ && value != 0 && link_.Held() == 0;
+        const bool pc_pulled = held && AwaitPcPull();
+        if (link_.Write(value)) {
+            if (held) events_(pc_pulled ? "collision: both pulled" : "collision: the PC pulled nothing");
+            return;
+        }
         fault = "port " + std::to_string(port) + " written with " + Hex(value, 2) +
                 (port == 8 ? " (the TI-83 Plus has no link assist: port 8 is its port 0)"
                            : ": only 0-3 drive the link");

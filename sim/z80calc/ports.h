@@ -6,9 +6,12 @@
 
 #include <xfer.h>
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <set>
+#include <string>
 
 #include "machine.h"
 
@@ -33,9 +36,19 @@ private:
     std::uint8_t held_ = 0;
 };
 
+// A key at the instant the PC starts a byte of its own: once armed, the
+// program's next pull of a line from idle is held back until the PC pulls
+// one too (each side having seen the wires idle), at most kCollisionWait.
+// The CPU only stands still meanwhile, as if the emulator were slow; the
+// pacer lets that time go.
 class CalcPorts final : public PortBus {
 public:
-    CalcPorts(Model model, nightjar::link::Lines* lines) : model_(model), link_(lines) {}
+    static constexpr std::chrono::seconds kCollisionWait{30};
+    using EventSink = std::function<void(const std::string&)>;
+
+    CalcPorts(Model model, nightjar::link::Lines* lines, EventSink events)
+        : model_(model), link_(lines), events_(std::move(events)) {}
+    void ArmCollision() { collision_armed_ = true; }
     std::uint8_t In(std::uint8_t port) override;
     void Out(std::uint8_t port, std::uint8_t value) override;
 
@@ -49,11 +62,15 @@ private:
     std::uint8_t ReadLink();
     void WriteLink(std::uint8_t port, std::uint8_t value);
     void NoteOnce(const char* what, std::uint8_t port);
+    // True once the PC pulls a line; false when it did not within the wait.
+    bool AwaitPcPull();
 
     Model model_;
     LinkPort link_;
     std::uint8_t link_assist_ = kLinkAssistAtStart;
     std::set<int> noted_;
+    EventSink events_;
+    bool collision_armed_ = false;
 };
 
 }  // namespace z80calc

@@ -2,7 +2,7 @@
 
 #include <tilp2/ticonv.h>
 
-#include <utility>
+#include <ctime>
 
 namespace z80calc {
 namespace {
@@ -34,12 +34,20 @@ std::string FontCodeToUtf8(std::uint8_t code)
     return out;
 }
 
+void HomeScreen::Changed()
+{
+    ++changes_;
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    last_change_time_ = static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
 HomeScreen::HomeScreen(Machine& machine) : machine_(machine) { Clear(); }
 
 void HomeScreen::Clear()
 {
     for (auto& row : cells_) row.fill(kBlank);
-    changed_ = true;
+    Changed();
 }
 
 void HomeScreen::HomeUp() { SetCursor(0, 0); }
@@ -61,14 +69,14 @@ void HomeScreen::PutMap(std::uint8_t code)
 {
     CheckCursor("_PutMap");
     cells_[CursorRow()][CursorCol()] = code;
-    changed_ = true;
+    Changed();
 }
 
 void HomeScreen::PutC(std::uint8_t code)
 {
     CheckCursor("_PutC");
     cells_[CursorRow()][CursorCol()] = code;
-    changed_ = true;
+    Changed();
     if (CursorCol() + 1 < kColumns) return SetCursor(CursorRow(), CursorCol() + 1);
     NewLine();
 }
@@ -84,7 +92,7 @@ void HomeScreen::ScrollUp()
 {
     for (int row = 0; row + 1 < kRows; ++row) cells_[row] = cells_[row + 1];
     cells_[kRows - 1].fill(kBlank);
-    changed_ = true;
+    Changed();
 }
 
 std::string HomeScreen::Row(int row) const

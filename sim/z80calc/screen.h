@@ -5,7 +5,6 @@
 #include <array>
 #include <cstdint>
 #include <string>
-#include <utility>
 
 #include "machine.h"
 
@@ -37,8 +36,9 @@ public:
     std::string Text() const;
     // A framed picture of the screen, for people and tests.
     std::string Frame() const;
-    // True once after each change.
-    bool TakeChanged() { return std::exchange(changed_, false); }
+    // Counts the changes; when the last one was made (Unix time).
+    unsigned long Changes() const { return changes_; }
+    double LastChangeTime() const { return last_change_time_; }
 
 private:
     std::uint8_t CursorRow() const { return machine_.Peek(kCurRow); }
@@ -46,10 +46,12 @@ private:
     void SetCursor(int row, int col);
     void CheckCursor(const char* routine) const;
     void ScrollUp();
+    void Changed();
 
     Machine& machine_;
     std::array<std::array<std::uint8_t, kColumns>, kRows> cells_{};
-    bool changed_ = true;
+    unsigned long changes_ = 0;
+    double last_change_time_ = 0;
 };
 
 }  // namespace z80calc

@@ -122,9 +122,10 @@ int Run(const Options& options)
     if (!options.device.empty()) lines = nightjar::tty::TtyLines::Open(options.device);
     KeyScript script(kWaitLimit);
     script.Add(options.script);
-    Calculator calculator(program, lines.get(), options.settings);
     const RawTerminal terminal(STDIN_FILENO);
-    if (terminal.active()) std::fprintf(stderr, "z80calc: %s\n", kTerminalHelp);
+    Settings settings = options.settings;
+    if (terminal.active() && isatty(STDOUT_FILENO)) settings.redraw = kTerminalHelp;
+    Calculator calculator(program, lines.get(), settings);
     const InputReader input = ReadKeys(terminal.active(), script);
     std::fprintf(stderr, "z80calc: running %s at %g MHz%s%s\n", program.name.c_str(), options.settings.mhz,
                  lines ? " on " : "", options.device.c_str());

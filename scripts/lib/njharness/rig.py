@@ -1,6 +1,7 @@
 """One run of Nightjar.exe under Wine with its virtual cable, the player
 simulator and a calculator end, all driven from outside through njprobe."""
 import os
+import re
 import shutil
 import subprocess
 import tempfile
@@ -178,12 +179,19 @@ class Rig:
         subprocess.run(['import', '-window', 'root', whole], env=self.env, check=True, timeout=60)
         subprocess.run(['convert', whole, '-crop', f'{w}x{h}+{x}+{y}', '+repage', path], check=True, timeout=60)
 
+    def cable_show(self):
+        """What `njcable --show` says of the rig's cable: each end's pty and the wires it drives."""
+        state = self.env['NJ_CABLE_STATE'].split(':')[0]
+        return subprocess.run([os.path.join(self.env['NJ_NATIVE_DIR'], 'sim', 'vcable', 'njcable'), '--show', state],
+                              capture_output=True, text=True, check=True, timeout=30).stdout
+
+    def cable_end(self, end):
+        """The pty of the cable's end 0 (Nightjar's) or 1 (the calculator's)."""
+        return re.search(rf'^end {end} (\S+):', self.cable_show(), re.M).group(1)
+
     def wires_driven_by_nightjar(self):
         """The wires Nightjar's end of the cable pulls now: a subset of 'AB'."""
-        state = self.env['NJ_CABLE_STATE'].split(':')[0]
-        shown = subprocess.run([os.path.join(self.env['NJ_NATIVE_DIR'], 'sim', 'vcable', 'njcable'), '--show', state],
-                               capture_output=True, text=True, check=True, timeout=30).stdout
-        line = next(line for line in shown.splitlines() if line.startswith('end 0 '))
+        line = next(line for line in self.cable_show().splitlines() if line.startswith('end 0 '))
         return ''.join(w for w in 'AB' if f'{w} pulled' in line)
 
     def wait_exit(self, seconds):

@@ -1,7 +1,6 @@
 """The calculator end built on libticables2 (sim/ticalc, native), on the
 calculator's end of a rig's cable."""
 import os
-import re
 import subprocess
 
 from .checks import expect
@@ -12,9 +11,7 @@ class TiCalc:
 
     def __init__(self, rig):
         native = rig.env['NJ_NATIVE_DIR']
-        show = subprocess.run([os.path.join(native, 'sim', 'vcable', 'njcable'), '--show',
-                               os.path.join(rig.cable_dir, 'state')], capture_output=True, text=True, check=True)
-        pty = re.search(r'^end 1 (\S+):', show.stdout, re.M).group(1)
+        pty = rig.cable_end(1)
         self.env = dict(rig.env, NJ_CABLE_REDIRECT=f'/dev/ttyS1={pty}')
         self.exe = os.path.join(native, 'sim', 'ticalc', 'ticalc')
 

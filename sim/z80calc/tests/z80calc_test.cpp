@@ -37,12 +37,12 @@ struct Outcome {
 
 Outcome RunProgram(const std::vector<std::uint8_t>& code, const std::string& keys = "")
 {
+    const auto start = std::chrono::steady_clock::now();  // before the calculator's clock starts
     Calculator calculator(Program{"TEST", code}, nullptr, Settings{});
     KeyScript script(std::chrono::seconds(10));
     script.Add(keys);
     testing::internal::CaptureStderr();
     testing::internal::CaptureStdout();
-    const auto start = std::chrono::steady_clock::now();
     const int status = calculator.Run(script, [] { return false; });
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     testing::internal::GetCapturedStdout();
@@ -71,11 +71,11 @@ TEST(LinkPort, ReadsAndDrivesTheCableAsTheCalculatorsPortZero)
 
 TEST(LinkPort, PortEightIsLinkAssistOnlyWhereTheModelHasIt)
 {
-    CalcPorts plain(Model::Ti83Plus, nullptr);
+    CalcPorts plain(Model::Ti83Plus, nullptr, [](const std::string&) {});
     EXPECT_EQ(plain.In(2) & 0x80, 0);
     plain.Out(8, 0x80);
     EXPECT_NE(plain.fault.find("port 8"), std::string::npos);
-    CalcPorts se(Model::Ti84Plus, nullptr);
+    CalcPorts se(Model::Ti84Plus, nullptr, [](const std::string&) {});
     EXPECT_EQ(se.In(2) & 0x80, 0x80);
     se.Out(8, 0x80);
     EXPECT_TRUE(se.fault.empty());
