@@ -19,9 +19,10 @@ INNER_ANSWER_UNITS EQU 180
 ; How long an answer to our bit must stay before we let go. A PC that is
 ; receiving holds its answer until we let go; a PC that began a byte of its
 ; own at the same instant takes our line for its answer and lets go of its
-; own at once. 50 ms on the first bit, where such a collision shows, so that
-; even a PC that is briefly descheduled there is caught; 3.3 ms on the others.
-FIRST_HOLD_CHECK_UNITS EQU 30
+; own at once. 10 ms on the first bit, where such a collision shows, so that
+; a PC briefly descheduled there is caught too; 3.3 ms on the others. Both
+; stay well inside the PC's bound for our letting go (nightjar's: 50 ms).
+FIRST_HOLD_CHECK_UNITS EQU 6
 HOLD_CHECK_UNITS   EQU 2
 
 ; Waits until one of the lines in D reads as not E (see wait_pulled and

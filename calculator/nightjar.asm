@@ -11,13 +11,15 @@
 
         ORG     9D95h
 
-; After a byte that broke off, the program leaves the link alone for this many
-; ticks (2.1 s at 118 Hz), well over the longest the PC waits for an answer
-; (1.5 s), with room for a PC that notices its timeout late. A
-; PC still in the middle of a byte it began (a collision, a PC that stalled)
-; pulls a wire for its next bit; answering it as a first bit would read a byte
-; that was never sent. Unanswered, the PC gives that byte up and starts afresh,
-; and the program hears it again by the time the PC's new first bit times out.
+; After a byte that broke off, the program is deaf to the link until both
+; lines have been idle for QUIET_TICKS ticks in a row. A PC still in the middle
+; of a byte it began (a collision, a PC that stalled) pulls a wire for its next
+; bit within microseconds of the last; answering it as a first bit would read
+; a byte that was never sent. Left unanswered, the PC gives that byte up and
+; lets go; a PC starting afresh does so from idle wires and is answered. Deaf
+; for DEAF_TICKS at most (2.1 s, over the PC's longest wait, 1.5 s), so that
+; a PC that always starts again at once is not shut out for ever.
+QUIET_TICKS     EQU 3
 DEAF_TICKS      EQU 250
 
 start:
@@ -51,22 +53,40 @@ finish:
 ; Once a tick: takes in an announcement when the PC has pulled a wire, unless
 ; the program is deaf after a broken byte (the deafness runs out here).
 service_link:
-        ld      a,(deafTicks)
-        or      a
-        jr      z,service_link_listen
-        dec     a
-        ld      (deafTicks),a
-        ret
-service_link_listen:
         in      a,(LINK_PORT)
         and     LINES
         cp      LINES
-        ret     z
+        jr      z,service_link_idle
+        ld      a,(deafTicks)
+        or      a
+        jr      z,service_link_take
+        xor     a               ; not after a quiet spell: maybe the rest of a byte
+        ld      (quietTicks),a
+        jr      count_deaf_tick
+service_link_take:
         call    receive_announcement
         ret     nc
 go_deaf:
         ld      a,DEAF_TICKS
         ld      (deafTicks),a
+        xor     a
+        ld      (quietTicks),a
+        ret
+service_link_idle:
+        ld      a,(deafTicks)
+        or      a
+        ret     z
+        ld      hl,quietTicks
+        inc     (hl)
+        ld      a,(hl)
+        cp      QUIET_TICKS
+        jr      c,count_deaf_tick
+        xor     a               ; quiet long enough: listening again
+        ld      (deafTicks),a
+        ret
+count_deaf_tick:
+        ld      hl,deafTicks
+        dec     (hl)
         ret
 
 ; A command key (scan code in A) becomes the one to send; other keys, and no
@@ -136,7 +156,8 @@ program_end:
 hasLinkAssist   EQU appBackUpScreen
 savedLinkAssist EQU hasLinkAssist + 1
 deafTicks       EQU savedLinkAssist + 1
-pendingKey      EQU deafTicks + 1
+quietTicks      EQU deafTicks + 1
+pendingKey      EQU quietTicks + 1
 textLastRow     EQU pendingKey + 1
 annParts        EQU textLastRow + 1
 annFlawed       EQU annParts + 1
