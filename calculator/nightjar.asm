@@ -97,18 +97,27 @@ queue_key:
         cpir
         ret     nz
         ld      (pendingKey),a
+        ld      a,KEY_PATIENCE_TICKS
+        ld      (keyPatience),a
         ret
 
 ; Sends the waiting key's byte when the link is free. A PC busy starting a
-; byte keeps the key waiting (it goes after the announcement); a byte that
-; breaks off is dropped, never sent again later, and the program goes deaf.
+; byte, or the program deaf, keeps the key waiting (it goes after the
+; announcement), for 1.5 s at most: a key is never carried out long after
+; it was pressed. A byte that breaks off is dropped, never sent again later,
+; and the program goes deaf.
+KEY_PATIENCE_TICKS EQU 177
 send_pending_key:
+        ld      a,(pendingKey)
+        or      a
+        ret     z
+        ld      hl,keyPatience
+        dec     (hl)
+        jr      z,send_pending_key_done
         ld      a,(deafTicks)
         or      a
         ret     nz
         ld      a,(pendingKey)
-        or      a
-        ret     z
         call    send_byte
         jr      nc,send_pending_key_done
         or      a
@@ -158,7 +167,8 @@ savedLinkAssist EQU hasLinkAssist + 1
 deafTicks       EQU savedLinkAssist + 1
 quietTicks      EQU deafTicks + 1
 pendingKey      EQU quietTicks + 1
-textLastRow     EQU pendingKey + 1
+keyPatience     EQU pendingKey + 1
+textLastRow     EQU keyPatience + 1
 annParts        EQU textLastRow + 1
 annFlawed       EQU annParts + 1
 annCount        EQU annFlawed + 1
