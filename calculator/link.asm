@@ -16,9 +16,13 @@ FIRST_ANSWER_UNITS EQU 900
 ; 300 ms: every later answer inside a byte. The PC answers in microseconds to
 ; a few milliseconds; this leaves room for one that is briefly descheduled.
 INNER_ANSWER_UNITS EQU 180
-; 3.3 ms: how long an answer to our bit must stay before we let go. A PC that
-; is receiving holds its answer until we let go; a PC that started a byte of
-; its own at the same instant lets go of its line as soon as it sees ours.
+; How long an answer to our bit must stay before we let go. A PC that is
+; receiving holds its answer until we let go; a PC that began a byte of its
+; own at the same instant takes our line for its answer and lets go of its
+; own at once. 10 ms on the first bit, where such a collision shows, so that
+; a PC briefly descheduled there is caught too; 3.3 ms on the others. Both
+; stay well inside the PC's bound for our letting go (nightjar's: 50 ms).
+FIRST_HOLD_CHECK_UNITS EQU 6
 HOLD_CHECK_UNITS   EQU 2
 
 ; Waits until one of the lines in D reads as not E (see wait_pulled and
@@ -64,22 +68,27 @@ release_lines:
         ret
 
 ; Sends the byte in A.
-; Out: carry clear when the PC took all eight bits; carry set when it was not
-; sent: the lines were busy, the PC did not answer in time, or the PC turned
-; out to be sending at the same instant (then neither side takes a byte).
-; Both lines are released either way; interrupts are on again.
+; Out: carry clear when the PC took all eight bits. Carry set when it was not
+; sent: A = 0 when the PC had just begun a byte of its own (nothing was
+; driven), A = 1 when the byte broke off: the PC did not answer in time, or
+; turned out to be sending at the same instant (then neither side takes a
+; byte). Both lines are released either way; interrupts are on again.
 send_byte:
         ld      c,a
         ld      b,8
         di
-        in      a,(LINK_PORT)   ; the PC may have just begun a byte of its own
+        in      a,(LINK_PORT)
         and     LINES
         cp      LINES
-        jr      nz,send_byte_failed
+        jr      z,send_byte_bit
+        ei
+        xor     a
+        scf
+        ret
 send_byte_bit:
         ld      hl,INNER_ANSWER_UNITS
         ld      a,b
-        cp      8
+        cp      8               ; the first bit: the longer bounds
         jr      nz,send_byte_bound_set
         ld      hl,FIRST_ANSWER_UNITS
 send_byte_bound_set:
@@ -94,6 +103,11 @@ send_byte_pull:
         call    wait_pulled     ; the PC's answer
         jr      c,send_byte_failed
         ld      hl,HOLD_CHECK_UNITS
+        ld      a,b
+        cp      8
+        jr      nz,send_byte_hold_set
+        ld      hl,FIRST_HOLD_CHECK_UNITS
+send_byte_hold_set:
         call    wait_released   ; must not go away while we still pull
         jr      nc,send_byte_failed
         call    release_lines
@@ -107,6 +121,7 @@ send_byte_pull:
 send_byte_failed:
         call    release_lines
         ei
+        ld      a,1
         scf
         ret
 

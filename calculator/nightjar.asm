@@ -11,13 +11,25 @@
 
         ORG     9D95h
 
+; After a byte that broke off, the program is deaf to the link until both
+; lines have been idle for QUIET_TICKS ticks in a row. A PC still in the middle
+; of a byte it began (a collision, a PC that stalled) pulls a wire for its next
+; bit within microseconds of the last; answering it as a first bit would read
+; a byte that was never sent. Left unanswered, the PC gives that byte up and
+; lets go; a PC starting afresh does so from idle wires and is answered. Deaf
+; for DEAF_TICKS at most (2.1 s, over the PC's longest wait, 1.5 s), so that
+; a PC that always starts again at once is not shut out for ever.
+QUIET_TICKS     EQU 3
+DEAF_TICKS      EQU 250
+
 start:
         bcall   _RunIndicOff
         bcall   _DisableApd
         call    release_lines
         call    link_assist_off
         xor     a
-        ld      (linkBlocked),a
+        ld      (deafTicks),a
+        ld      (pendingKey),a
         call    draw_screen
 main_loop:
         halt                    ; sleep to the next timer tick
@@ -25,7 +37,8 @@ main_loop:
         bcall   _GetCSC
         cp      skClear
         jr      z,finish
-        call    send_key
+        call    queue_key
+        call    send_pending_key
         jr      main_loop
 
 finish:
@@ -37,42 +50,73 @@ finish:
         bcall   _RunIndicOn
         ret
 
-; Takes in an announcement when the PC has pulled a wire. After a byte that
-; broke off, the link is left alone until both lines have been seen released
-; at a tick: a PC still holding a wire is finishing a byte it gave up on, and
-; taking its next bit for a first one would read a byte that was never sent.
+; Once a tick: takes in an announcement when the PC has pulled a wire, unless
+; the program is deaf after a broken byte (the deafness runs out here).
 service_link:
         in      a,(LINK_PORT)
         and     LINES
         cp      LINES
-        jr      nz,service_link_pulled
-        xor     a
-        ld      (linkBlocked),a
-        ret
-service_link_pulled:
-        ld      a,(linkBlocked)
+        jr      z,service_link_idle
+        ld      a,(deafTicks)
         or      a
-        ret     nz
+        jr      z,service_link_take
+        xor     a               ; not after a quiet spell: maybe the rest of a byte
+        ld      (quietTicks),a
+        jr      count_deaf_tick
+service_link_take:
         call    receive_announcement
         ret     nc
-block_link:
-        ld      a,1
-        ld      (linkBlocked),a
+go_deaf:
+        ld      a,DEAF_TICKS
+        ld      (deafTicks),a
+        xor     a
+        ld      (quietTicks),a
+        ret
+service_link_idle:
+        ld      a,(deafTicks)
+        or      a
+        ret     z
+        ld      hl,quietTicks
+        inc     (hl)
+        ld      a,(hl)
+        cp      QUIET_TICKS
+        jr      c,count_deaf_tick
+        xor     a               ; quiet long enough: listening again
+        ld      (deafTicks),a
+        ret
+count_deaf_tick:
+        ld      hl,deafTicks
+        dec     (hl)
         ret
 
-; Sends the scan code in A when it is one of the eight command keys; other
-; keys (and no key, 0) are ignored. A key the link cannot take now is dropped.
-; send_byte itself finds a PC still busy with a byte: the lines are not idle,
-; or its line goes away under ours.
-send_key:
+; A command key (scan code in A) becomes the one to send; other keys, and no
+; key (0), are ignored. A newer command key replaces one not yet sent.
+queue_key:
         ld      hl,command_keys
         ld      bc,COMMAND_KEY_COUNT
         cpir
         ret     nz
+        ld      (pendingKey),a
+        ret
+
+; Sends the waiting key's byte when the link is free. A PC busy starting a
+; byte keeps the key waiting (it goes after the announcement); a byte that
+; breaks off is dropped, never sent again later, and the program goes deaf.
+send_pending_key:
+        ld      a,(deafTicks)
+        or      a
+        ret     nz
+        ld      a,(pendingKey)
+        or      a
+        ret     z
         call    send_byte
-        jr      c,block_link
-        xor     a               ; the PC took a byte: it is in step with us
-        ld      (linkBlocked),a
+        jr      nc,send_pending_key_done
+        or      a
+        ret     z               ; nothing driven: try again next tick
+        call    go_deaf
+send_pending_key_done:
+        xor     a
+        ld      (pendingKey),a
         ret
 
 command_keys:
@@ -111,8 +155,10 @@ program_end:
 ; never written to.
 hasLinkAssist   EQU appBackUpScreen
 savedLinkAssist EQU hasLinkAssist + 1
-linkBlocked     EQU savedLinkAssist + 1
-textLastRow     EQU linkBlocked + 1
+deafTicks       EQU savedLinkAssist + 1
+quietTicks      EQU deafTicks + 1
+pendingKey      EQU quietTicks + 1
+textLastRow     EQU pendingKey + 1
 annParts        EQU textLastRow + 1
 annFlawed       EQU annParts + 1
 annCount        EQU annFlawed + 1

@@ -97,6 +97,7 @@ Function RemoveFiles
     Delete "$INSTDIR\Nightjar.exe"
     Delete "$INSTDIR\Plavox.ocx"
     Delete "$INSTDIR\README.txt"
+    Delete "$INSTDIR\NIGHTJAR.8xp"
     Delete "$INSTDIR\Uninstall.exe"
     RMDir "$INSTDIR"
 FunctionEnd
@@ -106,6 +107,7 @@ Section "Nightjar"
     File "${STAGE}/Nightjar.exe"
     File "${STAGE}/Plavox.ocx"
     File "${STAGE}/README.txt"
+    File "${STAGE}/NIGHTJAR.8xp"
 
     ${If} $AllUsers == 1
         ExecWait '${REGSVR32} "$INSTDIR\Plavox.ocx"' $0
@@ -152,6 +154,7 @@ Section "Uninstall"
     Delete "$INSTDIR\Nightjar.exe"
     Delete "$INSTDIR\Plavox.ocx"
     Delete "$INSTDIR\README.txt"
+    Delete "$INSTDIR\NIGHTJAR.8xp"
     Delete "$INSTDIR\Uninstall.exe"
     RMDir "$INSTDIR"
     DeleteRegKey SHCTX "${UNINSTALL_KEY}"

@@ -3,6 +3,7 @@
 #   Nightjar-<version>-setup.exe   the installer (NSIS)
 #   Nightjar-<version>-win32.zip   the same files, to register by hand
 #   nightjar_<version>_amd64.deb   Nightjar for Linux, a Debian package
+# Both carry NIGHTJAR.8xp, the calculator's own program, from the native build.
 # The Windows artefacts come from the `dist` target of the Windows build
 # (scripts/build.sh builds the tree first); the package from the native
 # front end built as it ships (linux/build-release.sh), put together with
@@ -39,6 +40,7 @@ stage_files() {
     install -D -m 0644 "$src/dist/nightjar@.service" "$root/usr/lib/systemd/user/nightjar@.service"
     install -D -m 0644 "$src/dist/nightjar.service" "$root/usr/lib/systemd/user/nightjar.service"
     install -D -m 0644 "$src/dist/nightjar.1" "$root/usr/share/man/man1/nightjar.1"
+    install -D -m 0644 "$release/calculator/NIGHTJAR.8xp" "$root/usr/share/nightjar/NIGHTJAR.8xp"
     gzip -9n "$root/usr/share/man/man1/nightjar.1"
     local doc=$root/usr/share/doc/nightjar
     install -D -m 0644 "$src/debian/copyright" "$doc/copyright"
@@ -53,7 +55,7 @@ debian_package() {
     changelog_version=$(dpkg-parsechangelog -l "$top/linux/debian/changelog" -S Version)
     [ "$changelog_version" = "$version" ] ||
         die "linux/debian/changelog is at $changelog_version, the project at $version: add a changelog entry"
-    "$top/linux/build-release.sh" "$build/linux" nightjar
+    "$top/linux/build-release.sh" "$build/linux" nightjar nightjar_8xp
 
     local work
     work=$(mktemp -d)

@@ -29,6 +29,9 @@ const char kUsage[] =
     "Without --device and --player, both are read from\n"
     "$XDG_CONFIG_HOME/nightjar/config (lines \"device = PATH\", \"player = NAME\").\n"
     "\n"
+    "The calculator runs its own program, /usr/share/nightjar/NIGHTJAR.8xp (TI-83 Plus\n"
+    "and 84 Plus family): send it with TiLP, run Asm(prgmNIGHTJAR); see nightjar(1).\n"
+    "\n"
     "Exit status: 0 done or stopped, 1 the port failed or there is no session\n"
     "bus, 2 bad command line or config, 3 no such device (or it went away),\n"
     "4 permission denied (join the dialout group), 5 not a serial port or in use.\n";

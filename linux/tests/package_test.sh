@@ -52,6 +52,7 @@ version=$(as_user nightjar --version)
 as_user nightjar --list-devices >/dev/null || fail "--list-devices failed"
 man -w nightjar >/dev/null || fail "no manual page"
 [ -f /usr/lib/systemd/user/nightjar@.service ] || fail "no user unit"
+[ -f /usr/share/nightjar/NIGHTJAR.8xp ] || fail "no calculator program"
 
 # One short session, as the user's own: on a session bus of the user's, a
 # fake MPRIS player; a key from the calculator reaches it as its MPRIS call,

@@ -27,7 +27,7 @@ sys.path.insert(0, os.path.join(TOP, 'scripts', 'lib'))
 from njharness import Failure, NIGHTJAR, PLAVOX, Rig, eventually, expect, wine_env  # noqa: E402
 from njharness import player_window as pw  # noqa: E402
 
-SHIPPED = ('Nightjar.exe', 'Plavox.ocx', 'README.txt')
+SHIPPED = ('Nightjar.exe', 'Plavox.ocx', 'README.txt', 'NIGHTJAR.8xp')
 INSTALLED = SHIPPED + ('Uninstall.exe',)
 ALL_USERS_DIR = r'C:\Program Files\Nightjar'
 # What in the registry can only be ours: the ProgID and library name, the
