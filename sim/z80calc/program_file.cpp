@@ -2,6 +2,10 @@
 
 #include <tilp2/tifiles.h>
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <memory>
 
 #include "machine.h"
@@ -51,15 +55,25 @@ Program ProgramOf(const VarEntry& entry, const std::string& path)
 Program ReadProgramFile(const std::string& path)
 {
     static Library library;
-    const std::unique_ptr<FileContent, ContentDeleter> content(tifiles_content_create_regular(CALC_TI83P));
+    if (access(path.c_str(), R_OK) != 0) throw ProgramError(path + ": " + std::strerror(errno));
+    // libtifiles2 reads by the name's extension, and frees the content on
+    // every failure of the TI-83 Plus reader, but not before it.
+    if (!IsTi83PlusFamily(tifiles_file_get_model(path.c_str())))
+        throw ProgramError(path + ": not a TI-83 Plus family file (.8xp)");
+    if (!tifiles_file_is_ti(path.c_str()) || !tifiles_file_is_regular(path.c_str()))
+        throw ProgramError(path + ": not a calculator variable file");
+    std::unique_ptr<FileContent, ContentDeleter> content(tifiles_content_create_regular(CALC_TI83P));
     if (!content) throw ProgramError("libtifiles2 could not make room for a file");
     if (const int err = tifiles_file_read_regular(path.c_str(), content.get()); err != 0) {
+        content.release();  // freed by the reader
         char* message = nullptr;
         tifiles_error_get(err, &message);
         const std::string text = message ? message : "error " + std::to_string(err);
         if (message) tifiles_error_free(message);
         throw ProgramError(path + ": " + text);
     }
+    if (content->checksum != content->stored_checksum)
+        throw ProgramError(path + ": its checksum does not match its contents: the file is damaged");
     if (!IsTi83PlusFamily(content->model)) throw ProgramError(path + ": not a TI-83 Plus family file");
     if (content->num_entries != 1 || content->entries == nullptr || content->entries[0] == nullptr)
         throw ProgramError(path + ": holds " + std::to_string(content->num_entries) + " variables, not one program");

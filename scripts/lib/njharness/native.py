@@ -15,14 +15,20 @@ class Lines:
     """A process's output, line by line, waited for."""
 
     def __init__(self, stream, limit=LIMIT):
-        self.lines, self.cond, self.limit = [], threading.Condition(), limit
+        self.lines, self.cond, self.limit, self.ended = [], threading.Condition(), limit, False
         threading.Thread(target=self._read, args=(stream,), daemon=True).start()
 
     def _read(self, stream):
-        for raw in stream:
-            with self.cond:
-                self.lines.append(raw.decode('utf-8', 'replace').rstrip('\n'))
-                self.cond.notify_all()
+        try:
+            for raw in stream:
+                with self.cond:
+                    self.lines.append(raw.decode('utf-8', 'replace').rstrip('\n'))
+                    self.cond.notify_all()
+        except ValueError:  # closed by its owner
+            pass
+        with self.cond:
+            self.ended = True
+            self.cond.notify_all()
 
     def wait_for(self, text, start=0):
         """Index of the first line from `start` on that holds `text`."""
@@ -37,8 +43,9 @@ class Lines:
                     if want(self.lines[i]):
                         return i
                 left = deadline - time.monotonic()
-                if left <= 0:
-                    raise AssertionError('no line with %s; got %r' % (what, self.lines[start:]))
+                if left <= 0 or self.ended:
+                    raise AssertionError('no line with %s%s; got %r'
+                                         % (what, ' before the output ended' if self.ended else '', self.lines[start:]))
                 self.cond.wait(left)
 
     def count(self):

@@ -79,8 +79,9 @@ class EmulatedCalculator:
         return self.log.lines[index], index
 
     def finish(self):
-        """CLEAR ends the program; z80calc's exit status (0: it left the calculator as it found it)."""
-        if self.proc.poll() is None:
+        """CLEAR ends the program; z80calc's exit status (0: it left the
+        calculator as it found it). Again: the same status."""
+        if self.proc.poll() is None and not self.proc.stdin.closed:
             self.press('clear')
             self.proc.stdin.close()
         try:
@@ -92,3 +93,5 @@ class EmulatedCalculator:
         finally:
             self.proc.stdout.close()
             self.proc.stderr.close()
+            if not self.proc.stdin.closed:
+                self.proc.stdin.close()

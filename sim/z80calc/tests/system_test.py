@@ -45,33 +45,42 @@ class OnTheCable(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
+        # Each piece is taken down again even when a later one fails to start.
         cls.tmp = tempfile.TemporaryDirectory(prefix='nj-z80calc.')
+        cls.addClassCleanup(cls.tmp.cleanup)
         in_cable_environment(BUILD, HELPER_LSAN)
         cls.cable = Cable(BUILD, cls.tmp.name)
+        cls.addClassCleanup(cls.cable.stop)
         cls.state = CableState(cls.cable)
+        cls.addClassCleanup(cls.state.close)
         cls.rig = HelperRig(BUILD, tmp=cls.tmp.name)
+        cls.addClassCleanup(cls.rig.close)
         cls.rig.start_bus()
         cls.env = dict(os.environ, DBUS_SESSION_BUS_ADDRESS=cls.rig.bus.address)
         cls.calc = EmulatedCalculator(BUILD, PROGRAM, cls.cable.ends[CALC])
+        cls.addClassCleanup(cls.calc.finish)
         cls.calc.wait_screen('nothing playing')
         cls.player = cls.rig.add_player('alpha', '--tracks', json.dumps(TRACKS))
         cls.nj = subprocess.Popen([os.path.join(BUILD, 'linux/nightjar'), '--device', cls.cable.device, '--verbose',
                                    '--wait-device'], env=cls.env, stdin=subprocess.DEVNULL,
                                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        cls.addClassCleanup(cls.stop_nightjar)
         cls.log = Lines(cls.nj.stderr)
         cls.calc.wait_screen('The Lantern Moths', 'Cold Harbour')
 
     @classmethod
+    def stop_nightjar(cls):
+        if cls.nj.poll() is None:
+            cls.nj.send_signal(signal.SIGTERM)
+        status = cls.nj.wait(LIMIT)
+        cls.nj.stderr.close()
+        return status
+
+    @classmethod
     def tearDownClass(cls):
         status = cls.calc.finish()
-        cls.nj.send_signal(signal.SIGTERM)
-        nj_status = cls.nj.wait(LIMIT)
-        cls.nj.stderr.close()
+        nj_status = cls.stop_nightjar()
         print('\n'.join(['nightjar said:', *cls.log.lines, 'z80calc said:', *cls.calc.log.lines]), file=sys.stderr)
-        cls.rig.close()
-        cls.state.close()
-        cls.cable.stop()
-        cls.tmp.cleanup()
         assert status == 0, 'z80calc ended with %d: the program did not leave the calculator as it found it' % status
         assert nj_status == 0, 'nightjar ended with %d' % nj_status
 

@@ -4,7 +4,10 @@
 // cycles take real time.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <chrono>
+#include <cstdlib>
 
 #include "calculator.h"
 #include "tty_lines.h"
@@ -104,6 +107,19 @@ TEST(OsRoutines, TheStateTheProgramLeavesIsChecked)
     EXPECT_EQ(good.status, 0) << good.errors;
     const auto hung = RunProgram({kDi, kHalt, kRet});
     EXPECT_NE(hung.errors.find("halt at 9D96h with interrupts disabled"), std::string::npos) << hung.errors;
+}
+
+TEST(ProgramFile, WhatIsNoProgramIsRefusedInWords)
+{
+    EXPECT_THROW(ReadProgramFile("/nonexistent/NIGHTJAR.8xp"), ProgramError);
+    char path[] = "/tmp/z80calc-test.XXXXXX.8xp";
+    const int fd = mkstemps(path, 4);
+    ASSERT_GE(fd, 0);
+    const char text[] = "**TI83F*\x1a\x0a not really";  // a signature, then nothing a reader can take
+    ASSERT_EQ(write(fd, text, sizeof(text)), static_cast<ssize_t>(sizeof(text)));
+    close(fd);
+    EXPECT_THROW(ReadProgramFile(path), ProgramError);
+    unlink(path);
 }
 
 TEST(Pacing, CyclesAndTicksTakeRealTime)
