@@ -116,6 +116,7 @@ def in_cable_environment():
 
 class OnACable(unittest.TestCase):
     """One nightjar on a virtual cable of its own for all of a class's tests, in order."""
+    CABLE = ()  # nightjar's own driver
 
     @classmethod
     def lay_cable(cls, prefix):
@@ -125,7 +126,7 @@ class OnACable(unittest.TestCase):
 
     @classmethod
     def start_nightjar(cls, *args, env=None, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL):
-        cls.nj = subprocess.Popen([os.path.join(BUILD, 'linux/nightjar'), '--device', cls.cable.device,
+        cls.nj = subprocess.Popen([os.path.join(BUILD, 'linux/nightjar'), *cls.CABLE, '--device', cls.cable.device,
                                    '--verbose', *args], env=env, stdin=stdin, stdout=stdout, stderr=subprocess.PIPE)
         cls.log = Lines(cls.nj.stderr)
         cls.log.wait_for('opened')
@@ -243,6 +244,11 @@ class NightjarEndToEnd(OnACable):
         self.assertEqual(ticalc(self.cable, 'recv', '13'),
                          ['67', '104', '101', '99', '107', '0', '67', '97', '98', '108', '101', '0', '2'])
         self.assert_calls(50)
+
+
+class NightjarOnLibticables(NightjarEndToEnd):
+    """The same, with libticables2's own black-cable driver under the same link loop."""
+    CABLE = ('--cable', 'black-ticables')
 
 
 def announcement(artist, title):
