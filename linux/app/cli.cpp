@@ -116,7 +116,8 @@ void ApplyConfig(Options& options, const std::string& text, const std::string& f
         const std::string value = Trimmed(line.substr(eq + 1));
         if (value.empty()) throw UsageError(where + key + " has no value");
         if (key == "cable") {
-            if (!options.cable_given) options.cable = CableOf(value, where);
+            const CableChoice cable = CableOf(value, where);  // a bad line is an error either way
+            if (!options.cable_given) options.cable = cable;
         } else if (key == "device") {
             if (options.device.empty()) options.device = value;
         } else if (key == "player") {
@@ -135,8 +136,8 @@ void CheckDevice(Options& options)
         return;
     }
     if (options.device_given)
-        throw UsageError("--device is for serial cables; " + CableName(options.cable) +
-                         " is found by itself (silverlink:2 for the second one)");
+        throw UsageError("--device is for serial cables; a SilverLink is found by itself "
+                         "(--cable silverlink:2 for the second one plugged in)");
     options.device.clear();
 }
 

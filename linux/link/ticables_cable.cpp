@@ -3,9 +3,7 @@
 #include <glib.h>
 #include <sys/stat.h>
 #include <tilp2/ticables.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <functional>
 #include <cstdio>
 #include <utility>
@@ -61,20 +59,10 @@ const char* WordFor(TiCableModel model)
     return "cable";
 }
 
-// Before libticables2 opens a serial device: the failures a user can mend,
-// in the words the black cable's own driver uses.
-void CheckSerialDevice(const std::string& device)
-{
-    struct stat st {};
-    if (::stat(device.c_str(), &st) != 0) {
-        if (errno == ENOENT || errno == ENOTDIR)
-            throw tty::OpenError(tty::OpenFailure::NotFound, device + ": no such device");
-        throw tty::OpenError(tty::OpenFailure::Other, device + ": cannot be looked at");
-    }
-    if (!S_ISCHR(st.st_mode)) throw tty::OpenError(tty::OpenFailure::NotSerial, device + ": not a serial port");
-    if (::access(device.c_str(), R_OK | W_OK) != 0 && errno == EACCES)
-        throw tty::OpenError(tty::OpenFailure::Permission, device + ": permission denied");
-}
+// Before libticables2 opens a serial device, the black cable's own opening
+// tells the failures a user can mend (no such device, permission, in use,
+// no serial port) in the same words; libticables2 only says it failed.
+void CheckSerialDevice(const std::string& device) { tty::TtyLines::Open(device); }
 
 std::function<void(const std::string&)>& MessageSink()
 {

@@ -34,9 +34,9 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..'
 from njharness.checks import eventually  # noqa: E402
 from njharness.mpris import HELPER_LSAN, HelperRig  # noqa: E402
 
-if len(sys.argv) == 3 and sys.argv[1] == '--noise':
+if len(sys.argv) == 3 and sys.argv[1] in ('--noise', '--hold'):
     make_noise_in = sys.argv.pop(2)
-    sys.argv.pop(1)
+    noise_kind = sys.argv.pop(1)
 else:
     make_noise_in = None
 BUILD = os.path.abspath(sys.argv.pop(1)) if len(sys.argv) > 1 else None
@@ -212,6 +212,25 @@ class NightjarEndToEnd(OnACable):
             except AssertionError:
                 continue
         self.fail('no byte got through after the noise')
+
+    def test_5b_a_wire_held(self):
+        # A calculator end that pulls a wire and keeps it pulled: the byte it
+        # seems to begin is dropped, nothing is taken while the wire is held,
+        # and the link is back once it is let go.
+        mark, calls = self.log.count(), self.calls.count()
+        holder = subprocess.Popen([sys.executable, __file__, '--hold', self.cable.ends[1]],
+                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        try:
+            self.assertEqual(holder.stdout.readline().strip(), b'held')
+            self.log.wait_for('byte from the calculator dropped', mark)
+        finally:
+            holder.stdin.write(b'release\n')
+            holder.stdin.close()
+            self.assertEqual(holder.wait(LIMIT), 0)
+            holder.stdout.close()
+        self.log.wait_for('the wires are idle again', mark)
+        self.assertEqual(self.calls.count(), calls)
+        self.assert_calls(51)
 
     def test_6_check_cable_shows_the_far_end_pulling_a_wire(self):
         # On the calculator's end, while nightjar starts an announcement nobody answers.
@@ -418,10 +437,28 @@ class ExitStatuses(unittest.TestCase):
         not_serial = self.run_nightjar('--device', '/dev/null')
         self.assertEqual(not_serial.returncode, 5)
         self.assertIn('not a serial port', not_serial.stderr)
+        for cable in ('black-ticables', 'gray'):
+            self.assertEqual(self.run_nightjar('--cable', cable, '--device', '/dev/null').returncode, 5)
+        # No TI USB cable is plugged into a test machine.
+        self.assertIn('no TI USB cables found', self.run_nightjar('--list-devices').stdout)
+        unplugged = self.run_nightjar('--cable', 'silverlink')
+        self.assertEqual(unplugged.returncode, 3)
+        self.assertIn('SilverLink #1: not plugged in', unplugged.stderr)
+
+
+def hold_a_wire(end):
+    fd = os.open(end, os.O_RDWR | os.O_NOCTTY)
+    try:
+        fcntl.ioctl(fd, TIOCMBIC, struct.pack('i', TIOCM_RTS))
+        print('held', flush=True)
+        sys.stdin.readline()
+        fcntl.ioctl(fd, TIOCMBIS, struct.pack('i', TIOCM_RTS | TIOCM_DTR))
+    finally:
+        os.close(fd)
 
 
 if __name__ == '__main__':
     if make_noise_in:
-        make_noise(make_noise_in)
+        (make_noise if noise_kind == '--noise' else hold_a_wire)(make_noise_in)
     else:
         unittest.main(verbosity=2)
