@@ -39,9 +39,10 @@ bool OnSerialPort(CableKind kind) { return kind != CableKind::SilverLink; }
 std::string PermissionAdvice(CableKind kind)
 {
     if (kind == CableKind::SilverLink)
-        return "TI's USB cables are given to the user logged in at the machine by the udev rule of the "
-               "libticables2-8 package (/lib/udev/rules.d/69-libticables2-8.rules): install it, replug the "
-               "cable, and run nightjar in your own desktop session";
+        return "TI's USB cables belong to the user logged in at the machine, by the udev rule of the libticables2-8 "
+               "package (/lib/udev/rules.d/69-libticables2-8.rules): install it, plug the cable in again and run "
+               "nightjar in your own session; from ssh or a system service, give USB device 0451:e001 to a group "
+               "of yours (plugdev) in a udev rule of your own";
     return "to use serial ports, join the dialout group (sudo adduser $USER dialout) and log in again";
 }
 

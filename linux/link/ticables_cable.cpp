@@ -14,6 +14,10 @@ namespace nightjar::native {
 namespace {
 
 constexpr int kBothReleased = 3;
+// libticables2's error numbers (its error.h, which Debian does not install;
+// the numbers are part of its interface).
+constexpr int kUsbOpenFailed = 76;   // ERR_LIBUSB_OPEN
+constexpr int kUsbClaimFailed = 77;  // ERR_LIBUSB_CLAIM
 constexpr std::uint16_t kSilverLinkPid = PID_TIGLUSB;
 
 // The library keeps global state (its USB context among it) for the life of
@@ -73,6 +77,16 @@ std::function<void(const std::string&)>& MessageSink()
 void TakeMessage(const gchar*, GLogLevelFlags, const gchar* message, gpointer)
 {
     if (MessageSink() && message != nullptr) MessageSink()(std::string("libticables2: ") + message);
+}
+
+// A SilverLink that is plugged in (it was just found) and will not open is,
+// on Linux, a device node the user may not use; one that will not be
+// claimed is another program's.
+tty::OpenFailure OpenFailureOf(int code)
+{
+    if (code == kUsbOpenFailed) return tty::OpenFailure::Permission;
+    if (code == kUsbClaimFailed) return tty::OpenFailure::Busy;
+    return tty::OpenFailure::Other;
 }
 
 }  // namespace
@@ -154,12 +168,7 @@ void TicablesCable::Open(int port, const std::string& device)
     if (!device.empty() && ticables_cable_set_device(handle_, device.c_str()) != 0)
         throw tty::OpenError(tty::OpenFailure::Other, name_ + ": libticables2 takes no device for it");
     const int code = ticables_cable_open(handle_);
-    if (code != 0) {
-        // A SilverLink that is there but will not open is, on Linux, a device
-        // node the user may not use.
-        const auto failure = model_ == TiCableModel::SilverLink ? tty::OpenFailure::Permission : tty::OpenFailure::Other;
-        throw tty::OpenError(failure, name_ + ": " + ErrorText(code));
-    }
+    if (code != 0) throw tty::OpenError(OpenFailureOf(code), name_ + ": " + ErrorText(code));
     open_ = true;
     SetTimeout(1);
 }
