@@ -15,9 +15,9 @@ namespace {
 
 constexpr int kBothReleased = 3;
 // libticables2's error numbers (its error.h, which Debian does not install;
-// the numbers are part of its interface).
-constexpr int kUsbOpenFailed = 76;   // ERR_LIBUSB_OPEN
-constexpr int kUsbClaimFailed = 77;  // ERR_LIBUSB_CLAIM
+// the numbers are part of its interface, and ticables_error_get knows them).
+constexpr int kUsbOpenFailed = 37;   // ERR_LIBUSB_OPEN
+constexpr int kUsbClaimFailed = 38;  // ERR_LIBUSB_CLAIM
 constexpr std::uint16_t kSilverLinkPid = PID_TIGLUSB;
 
 // The library keeps global state (its USB context among it) for the life of
