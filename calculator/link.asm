@@ -21,7 +21,7 @@ INNER_ANSWER_UNITS EQU 180
 ; own at the same instant takes our line for its answer and lets go of its
 ; own at once. 10 ms on the first bit, where such a collision shows, so that
 ; a PC briefly descheduled there is caught too; 3.3 ms on the others. Both
-; stay well inside the PC's bound for our letting go (nightjar's: 50 ms).
+; stay well inside the PC's bound for our letting go (nightjar's: 100 ms).
 FIRST_HOLD_CHECK_UNITS EQU 6
 HOLD_CHECK_UNITS   EQU 2
 

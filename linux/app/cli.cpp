@@ -6,35 +6,41 @@
 namespace nightjar::native {
 
 const char kUsage[] =
-    "usage: nightjar [--device PATH] [--player NAME] [--wait-device] [--verbose]\n"
+    "usage: nightjar [--cable KIND] [--device PATH] [--player NAME] [--wait-device] [--verbose]\n"
     "       nightjar --list-devices\n"
-    "       nightjar --check-cable --device PATH\n"
+    "       nightjar --check-cable [--cable KIND] [--device PATH]\n"
     "       nightjar --help | --version\n"
     "\n"
-    "Joins a graphing calculator on a serial link cable to the desktop's media\n"
+    "Joins a graphing calculator on a link cable to the desktop's media\n"
     "player (any MPRIS player): the calculator's keys drive the player, each\n"
     "new track shows on the calculator.\n"
     "\n"
-    "  --device PATH     the serial port of the link cable (e.g. /dev/ttyUSB0)\n"
+    "  --cable KIND      black (the default: the black serial cable, nightjar's own\n"
+    "                    driver), silverlink (TI's USB cable; silverlink:2 the second\n"
+    "                    one plugged in), gray (TI's gray serial cable), black-ticables\n"
+    "                    (the black cable through libticables2's driver)\n"
+    "  --device PATH     the serial port of a serial cable (e.g. /dev/ttyUSB0)\n"
     "  --player NAME     follow the MPRIS player of this name (vlc, mpv, ...); without\n"
     "                    it, the one playing (or last seen playing) on the session bus\n"
     "  --wait-device     wait for the device to appear, and to come back when it goes\n"
-    "  --list-devices    list the serial ports of this machine\n"
-    "  --check-cable     show the wires of the cable as they change (Ctrl+C ends)\n"
+    "  --list-devices    list the serial ports and TI's USB cables of this machine\n"
+    "  --check-cable     show the wires of the cable as they change, or on a byte\n"
+    "                    cable the bytes that arrive (Ctrl+C ends)\n"
     "  --verbose         log every event on standard error\n"
     "  --scripted-player take the player's tracks from standard input (\"track ARTIST<TAB>TITLE\",\n"
     "                    \"gone\") and print its calls (\"call BYTE DISPID\"): for tests\n"
     "  --help, --version\n"
     "\n"
-    "Without --device and --player, both are read from\n"
-    "$XDG_CONFIG_HOME/nightjar/config (lines \"device = PATH\", \"player = NAME\").\n"
+    "What the command line leaves out is read from $XDG_CONFIG_HOME/nightjar/config\n"
+    "(lines \"cable = KIND\", \"device = PATH\", \"player = NAME\").\n"
     "\n"
     "The calculator runs its own program, /usr/share/nightjar/NIGHTJAR.8xp (TI-83 Plus\n"
     "and 84 Plus family): send it with TiLP, run Asm(prgmNIGHTJAR); see nightjar(1).\n"
     "\n"
     "Exit status: 0 done or stopped, 1 the port failed or there is no session\n"
     "bus, 2 bad command line or config, 3 no such device (or it went away),\n"
-    "4 permission denied (join the dialout group), 5 not a serial port or in use.\n";
+    "4 permission denied (join the dialout group; for a USB cable, the udev rule of\n"
+    "libticables2-8), 5 not a serial port or in use.\n";
 
 namespace {
 
@@ -43,6 +49,14 @@ std::string Trimmed(const std::string& text)
     const std::size_t first = text.find_first_not_of(" \t\r");
     if (first == std::string::npos) return "";
     return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
+}
+
+CableChoice CableOf(const std::string& text, const std::string& where)
+{
+    const auto choice = ParseCable(text);
+    if (!choice)
+        throw UsageError(where + "no cable kind " + text + " (black, silverlink, silverlink:N, gray, black-ticables)");
+    return *choice;
 }
 
 void SetAction(Options& options, Action action)
@@ -62,8 +76,12 @@ Options ParseCommandLine(const std::vector<std::string>& args)
             if (i + 1 >= args.size() || args[i + 1].empty()) throw UsageError(arg + " needs a value");
             return args[++i];
         };
-        if (arg == "--device") {
+        if (arg == "--cable") {
+            options.cable = CableOf(value(), "");
+            options.cable_given = true;
+        } else if (arg == "--device") {
             options.device = value();
+            options.device_given = true;
         } else if (arg == "--player") {
             options.player = value();
         } else if (arg == "--wait-device") {
@@ -100,7 +118,10 @@ void ApplyConfig(Options& options, const std::string& text, const std::string& f
         const std::string key = Trimmed(line.substr(0, eq));
         const std::string value = Trimmed(line.substr(eq + 1));
         if (value.empty()) throw UsageError(where + key + " has no value");
-        if (key == "device") {
+        if (key == "cable") {
+            const CableChoice cable = CableOf(value, where);  // a bad line is an error either way
+            if (!options.cable_given) options.cable = cable;
+        } else if (key == "device") {
             if (options.device.empty()) options.device = value;
         } else if (key == "player") {
             if (options.player.empty()) options.player = value;
@@ -108,6 +129,19 @@ void ApplyConfig(Options& options, const std::string& text, const std::string& f
             throw UsageError(where + "unknown key " + key);
         }
     }
+}
+
+void CheckDevice(Options& options)
+{
+    if (OnSerialPort(options.cable.kind)) {
+        if (options.device.empty())
+            throw UsageError("no device: give --device PATH, or device = PATH in the config file");
+        return;
+    }
+    if (options.device_given)
+        throw UsageError("--device is for serial cables; a SilverLink is found by itself "
+                         "(--cable silverlink:2 for the second one plugged in)");
+    options.device.clear();
 }
 
 std::optional<std::string> ConfigPath()

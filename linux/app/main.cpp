@@ -1,6 +1,7 @@
-// nightjar: Nightjar for Linux. The calculator's link on a serial port, the
-// same link and the same command table as Nightjar.exe, natively; the
-// desktop's MPRIS players on the other side. See nightjar(1).
+// nightjar: Nightjar for Linux. The calculator's link on a serial port or a
+// cable libticables2 drives, the same link and the same command table as
+// Nightjar.exe, natively; the desktop's MPRIS players on the other side.
+// See nightjar(1).
 #include <unistd.h>
 
 #include <chrono>
@@ -10,6 +11,7 @@
 #include <sstream>
 #include <thread>
 
+#include "cable.h"
 #include "cli.h"
 #include "devices.h"
 #include "link_loop.h"
@@ -17,7 +19,7 @@
 #include "mpris_player_side.h"
 #include "scripted_player.h"
 #include "stop_signal.h"
-#include "timed_link.h"
+#include "ticables_cable.h"
 #include "tty_lines.h"
 
 namespace {
@@ -26,6 +28,7 @@ using namespace nightjar;
 using namespace nightjar::native;
 
 constexpr auto kDevicePoll = std::chrono::milliseconds(250);
+constexpr auto kUsbDevicePoll = std::chrono::seconds(1);
 // A device node appears before udev has given it its group.
 constexpr auto kPermissionGrace = std::chrono::seconds(2);
 
@@ -41,43 +44,54 @@ int StatusOf(tty::OpenFailure failure)
     return kExitFailed;
 }
 
-void ExplainOpenError(const tty::OpenError& error, const Log& log)
+void ExplainOpenError(const tty::OpenError& error, CableKind kind, const Log& log)
 {
     log.Error(error.what());
-    if (error.failure() == tty::OpenFailure::Permission)
-        log.Error("to use serial ports, join the dialout group (sudo adduser $USER dialout) and log in again");
+    if (error.failure() == tty::OpenFailure::Permission) log.Error(PermissionAdvice(kind));
     if (error.failure() == tty::OpenFailure::NotSerial)
         log.Error("give the serial port of the link cable; nightjar --list-devices shows them");
 }
 
-// Opens the device; with --wait-device, waits for it to appear. Returns
-// nullptr with `status` set when it gives up or a stop was requested.
-std::unique_ptr<tty::TtyLines> OpenDevice(const Options& options, const Log& log, const StopSignal& stop, int& status)
+// Opens what `open` opens (the cable, or the black cable's bare lines);
+// with --wait-device, waits for it to appear. Returns nullptr with `status`
+// set when it gives up or a stop was requested.
+template <class Open>
+auto OpenDevice(const Options& options, const Log& log, const StopSignal& stop, int& status, Open open)
+    -> decltype(open())
 {
     bool told = false;
     auto appeared = std::chrono::steady_clock::now();
+    // Looking for a USB cable walks the machine's USB devices.
+    const auto poll = OnSerialPort(options.cable.kind) ? kDevicePoll : kUsbDevicePoll;
     while (!stop.Requested()) {
         try {
-            auto lines = tty::TtyLines::Open(options.device);
-            log.Event("opened " + options.device + (lines->HasModemWait() ? "" : " (no modem-line wait: polling)"));
-            return lines;
+            return open();
         } catch (const tty::OpenError& error) {
             const bool missing = error.failure() == tty::OpenFailure::NotFound;
             const bool settling = error.failure() == tty::OpenFailure::Permission &&
                                   std::chrono::steady_clock::now() - appeared < kPermissionGrace;
             if (!options.wait_device || !(missing || settling)) {
-                ExplainOpenError(error, log);
+                ExplainOpenError(error, options.cable.kind, log);
                 status = StatusOf(error.failure());
                 return nullptr;
             }
-            if (missing) appeared = std::chrono::steady_clock::now() + kDevicePoll;
+            if (missing) appeared = std::chrono::steady_clock::now() + poll;
             if (!told) log.Error(std::string(error.what()) + "; waiting for it");
             told = true;
         }
-        std::this_thread::sleep_for(kDevicePoll);
+        std::this_thread::sleep_for(poll);
     }
     status = kExitOk;
     return nullptr;
+}
+
+std::unique_ptr<OpenCable> OpenTheCable(const Options& options, const Log& log, const StopSignal& stop, int& status)
+{
+    return OpenDevice(options, log, stop, status, [&] {
+        auto cable = OpenCableOf(options.cable, options.device);
+        log.Event("opened " + cable->Name());
+        return cable;
+    });
 }
 
 std::unique_ptr<PlayerSide> MakePlayerSide(const Options& options, const Log& log)
@@ -92,8 +106,8 @@ int RunLink(const Options& options, const Log& log, StopSignal& stop)
     // The device first: a wrong one is the likelier mistake, and its exit
     // status says which.
     int status = kExitOk;
-    auto lines = OpenDevice(options, log, stop, status);
-    if (!lines) return status;
+    auto cable = OpenTheCable(options, log, stop, status);
+    if (!cable) return status;
     const auto player_side = MakePlayerSide(options, log);
     PlayerSide& player = *player_side;
     LinkLoop loop(player, log);
@@ -104,18 +118,20 @@ int RunLink(const Options& options, const Log& log, StopSignal& stop)
         ~StopPlayer() { player.Stop(); }
     } stop_player{player};
     for (;;) {
-        TimedLink link(*lines);
-        if (loop.Run(link) == LinkLoop::End::Stopped) return kExitOk;
+        if (loop.Run(cable->link()) == LinkLoop::End::Stopped) return kExitOk;
         if (!options.wait_device) return kExitNoDevice;
-        lines = OpenDevice(options, log, stop, status);
-        if (!lines) return status;
+        cable.reset();  // closed before it is looked for again
+        cable = OpenTheCable(options, log, stop, status);
+        if (!cable) return status;
     }
 }
 
-int CheckCable(const Options& options, const Log& log, StopSignal& stop)
+// The black cable's wires in plain words as they change.
+int ShowWires(const Options& options, const Log& log, StopSignal& stop)
 {
     int status = kExitOk;
-    const auto lines = OpenDevice(options, log, stop, status);
+    const auto lines =
+        OpenDevice(options, log, stop, status, [&] { return tty::TtyLines::Open(options.device); });
     if (!lines) return status;
     const auto hook = stop.OnStop([&] { lines->Interrupt(); });
     std::printf("%s: the far end's pulls show here; Ctrl+C ends\n", options.device.c_str());
@@ -132,9 +148,49 @@ int CheckCable(const Options& options, const Log& log, StopSignal& stop)
         }
     } catch (const tty::LineError& error) {
         log.Error(error.what());
-        return error.DeviceGone() ? kExitNoDevice : kExitFailed;
+        status = error.DeviceGone() ? kExitNoDevice : kExitFailed;
+    }
+    return status;
+}
+
+// A cable libticables2 drives: what it can say is that it is there, that it
+// opened, and each byte that arrives.
+int ShowBytes(const Options& options, const Log& log, StopSignal& stop)
+{
+    int status = kExitOk;
+    const auto cable = OpenTheCable(options, log, stop, status);
+    if (!cable) return status;
+    CalculatorLink& link = cable->link();
+    const auto hook = stop.OnStop([&] { link.Interrupt(); });
+    std::printf("%s: present and opened; each byte the calculator sends shows here; Ctrl+C ends\n",
+                cable->Name().c_str());
+    std::fflush(stdout);
+    try {
+        while (!stop.Requested()) {
+            if (link.Look() != LinkState::SenderWaiting) {
+                link.WaitForActivity(std::chrono::seconds(1));
+                continue;
+            }
+            try {
+                std::printf("a byte arrived: %d\n", link.ReceiveByte());
+            } catch (const HandshakeTimeout& timeout) {
+                std::printf("a byte began and broke off: %s\n", timeout.what());
+            }
+            std::fflush(stdout);
+        }
+    } catch (const CableGone& error) {
+        log.Error(error.what());
+        return kExitNoDevice;
+    } catch (const std::exception& error) {
+        log.Error(error.what());
+        return kExitFailed;
     }
     return kExitOk;
+}
+
+int CheckCable(const Options& options, const Log& log, StopSignal& stop)
+{
+    return options.cable.kind == CableKind::Black ? ShowWires(options, log, stop) : ShowBytes(options, log, stop);
 }
 
 int ListDevices()
@@ -142,12 +198,15 @@ int ListDevices()
     const auto devices = ListSerialDevices();
     if (devices.empty()) std::printf("no serial ports found\n");
     for (const auto& device : devices) std::printf("%s\n", DescribeDevice(device).c_str());
+    const auto usb = ListTiUsbDevices();
+    if (usb.empty()) std::printf("no TI USB cables found\n");
+    for (const auto& device : usb) std::printf("%s\n", DescribeTiUsbDevice(device).c_str());
     return kExitOk;
 }
 
 void ReadConfig(Options& options)
 {
-    if (!options.device.empty() && !options.player.empty()) return;
+    if (options.cable_given && !options.device.empty() && !options.player.empty()) return;
     const auto path = ConfigPath();
     if (!path) return;
     std::ifstream in(*path);
@@ -164,13 +223,13 @@ int Main(int argc, char** argv)
     try {
         options = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
         if (options.action == Action::Run || options.action == Action::CheckCable) ReadConfig(options);
-        if ((options.action == Action::Run || options.action == Action::CheckCable) && options.device.empty())
-            throw UsageError("no device: give --device PATH, or device = PATH in the config file");
+        if (options.action == Action::Run || options.action == Action::CheckCable) CheckDevice(options);
     } catch (const UsageError& error) {
         std::fprintf(stderr, "nightjar: %s\n%s", error.what(), kUsage);
         return kExitUsage;
     }
     const Log log(options.verbose);
+    RouteTicablesMessages([&log](const std::string& line) { log.Event(line); });
     switch (options.action) {
     case Action::Help: std::fputs(kUsage, stdout); return kExitOk;
     case Action::Version: std::printf("nightjar %s\n", NJ_VERSION); return kExitOk;

@@ -34,7 +34,7 @@
 namespace nightjar::native {
 
 inline constexpr std::chrono::milliseconds kPhaseLimit{1500};
-inline constexpr std::chrono::milliseconds kInByteLimit{50};
+inline constexpr std::chrono::milliseconds kInByteLimit{100};
 
 class TimedLink final : public CalculatorLink {
 public:

@@ -48,6 +48,30 @@ TEST(ConfigFile, FillsInWhatTheCommandLineLeftOutAndNamesTheBadLine)
     EXPECT_THROW(ApplyConfig(o, "device =\n", "c"), UsageError);
 }
 
+TEST(Cables, EachKindByNameWithTheDeviceItNeeds)
+{
+    for (const char* name : {"black", "black-ticables", "gray", "silverlink", "silverlink:2"})
+        EXPECT_EQ(CableName(ParseCommandLine({"--cable", name}).cable), name);
+    EXPECT_EQ(ParseCommandLine({"--cable", "silverlink:12"}).cable, (CableChoice{CableKind::SilverLink, 12}));
+    for (const char* bad : {"purple", "silverlink:0", "silverlink:", "silverlink2", "silverlink:x", "silverlink:999"})
+        EXPECT_THROW(ParseCommandLine({"--cable", bad}), UsageError) << bad;
+
+    // The config file's cable, unless the command line gives one; a device
+    // line kept there for a serial cable is left aside for a SilverLink.
+    Options usb = ParseCommandLine({});
+    ApplyConfig(usb, "cable = silverlink\ndevice = /dev/ttyUSB0\n", "c");
+    CheckDevice(usb);
+    EXPECT_EQ(usb.cable.kind, CableKind::SilverLink);
+    EXPECT_EQ(usb.device, "");
+    Options serial = ParseCommandLine({"--cable", "gray"});
+    ApplyConfig(serial, "cable = silverlink\n", "c");
+    EXPECT_EQ(serial.cable.kind, CableKind::Gray);
+    EXPECT_THROW(CheckDevice(serial), UsageError);  // a serial cable needs its device
+    Options both = ParseCommandLine({"--cable", "silverlink", "--device", "/dev/ttyUSB0"});
+    EXPECT_THROW(CheckDevice(both), UsageError);
+    EXPECT_THROW(ApplyConfig(serial, "cable = purple\n", "c"), UsageError);
+}
+
 TEST(ConfigFile, LivesUnderXdgConfigHome)
 {
     setenv("XDG_CONFIG_HOME", "/x/conf", 1);

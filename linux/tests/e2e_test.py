@@ -35,10 +35,12 @@ from njharness import native  # noqa: E402
 from njharness.mpris import HELPER_LSAN, HelperRig  # noqa: E402
 from njharness.native import LIMIT, Lines  # noqa: E402
 
-# --noise END and --glitch END WIRE SECONDS run in a process of their own,
-# which starts with the cable's library.
-WIRE_TOOL = sys.argv[1:2] if len(sys.argv) > 2 and sys.argv[1] in ('--noise', '--glitch') else None
+# --noise END, --hold END, --release END and --glitch END WIRE SECONDS run in
+# a process of their own, which starts with the cable's library.
+WIRE_TOOLS = ('--noise', '--hold', '--release', '--glitch')
+WIRE_TOOL = sys.argv[1] if len(sys.argv) > 2 and sys.argv[1] in WIRE_TOOLS else None
 BUILD = os.path.abspath(sys.argv.pop(1)) if len(sys.argv) > 1 and not WIRE_TOOL else None
+LIMIT = 30.0  # seconds any one event may take on a slow machine
 
 TIOCMBIS, TIOCMBIC, TIOCM_DTR, TIOCM_RTS = 0x5416, 0x5417, 0x002, 0x004
 
@@ -68,6 +70,7 @@ def in_cable_environment():
 
 class OnACable(unittest.TestCase):
     """One nightjar on a virtual cable of its own for all of a class's tests, in order."""
+    CABLE = ()  # nightjar's own driver
 
     @classmethod
     def lay_cable(cls, prefix):
@@ -77,7 +80,7 @@ class OnACable(unittest.TestCase):
 
     @classmethod
     def start_nightjar(cls, *args, env=None, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL):
-        cls.nj = subprocess.Popen([os.path.join(BUILD, 'linux/nightjar'), '--device', cls.cable.device,
+        cls.nj = subprocess.Popen([os.path.join(BUILD, 'linux/nightjar'), *cls.CABLE, '--device', cls.cable.device,
                                    '--verbose', *args], env=env, stdin=stdin, stdout=stdout, stderr=subprocess.PIPE)
         cls.log = Lines(cls.nj.stderr)
         cls.log.wait_for('opened')
@@ -154,14 +157,16 @@ class NightjarEndToEnd(OnACable):
         # In a process of its own, which starts with the cable's library.
         subprocess.run([sys.executable, __file__, '--noise', self.cable.ends[1]], check=True, timeout=LIMIT)
         # The loop drops whatever the noise started, then takes bytes again.
+        # A try that nightjar did not answer (it had not yet seen the wires
+        # idle) leaves the wire libticables2 pulled: the calculator's end
+        # lets go, as a calculator's program does, before the next try.
         for _ in range(10):
+            subprocess.run([sys.executable, __file__, '--release', self.cable.ends[1]], check=True, timeout=LIMIT)
             start = self.calls.count()
-            ticalc(self.cable, 'send', '53', check=False)
-            try:
+            command, env = ticalc_command(self.cable, '--timeout', '2', 'send', '53')
+            if subprocess.run(command, env=env, capture_output=True, timeout=LIMIT).returncode == 0:
                 self.calls.wait_for('call 53 ', start)
                 return
-            except AssertionError:
-                continue
         self.fail('no byte got through after the noise')
 
     def glitch(self, wire, seconds):
@@ -194,6 +199,25 @@ class NightjarEndToEnd(OnACable):
         self.assertEqual(calls, [str(k) for k in sent])
         self.assertFalse([line for line in self.log.lines[first_line:] if 'no command' in line])
 
+    def test_5c_a_wire_held(self):
+        # A calculator end that pulls a wire and keeps it pulled: the byte it
+        # seems to begin is dropped, nothing is taken while the wire is held,
+        # and the link is back once it is let go.
+        mark, calls = self.log.count(), self.calls.count()
+        holder = subprocess.Popen([sys.executable, __file__, '--hold', self.cable.ends[1]],
+                                  stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        try:
+            self.assertEqual(holder.stdout.readline().strip(), b'held')
+            self.log.wait_for('byte from the calculator dropped', mark)
+        finally:
+            holder.stdin.write(b'release\n')
+            holder.stdin.close()
+            self.assertEqual(holder.wait(LIMIT), 0)
+            holder.stdout.close()
+        self.log.wait_for('the wires are idle again', mark)
+        self.assertEqual(self.calls.count(), calls)
+        self.assert_calls(51)
+
     def test_6_check_cable_shows_the_far_end_pulling_a_wire(self):
         # On the calculator's end, while nightjar starts an announcement nobody answers.
         check = subprocess.Popen([os.path.join(BUILD, 'linux/nightjar'), '--check-cable', '--device',
@@ -225,6 +249,37 @@ class NightjarEndToEnd(OnACable):
         self.assertEqual(ticalc(self.cable, 'recv', '13'),
                          ['67', '104', '101', '99', '107', '0', '67', '97', '98', '108', '101', '0', '2'])
         self.assert_calls(50)
+
+
+class NightjarOnLibticables(NightjarEndToEnd):
+    """The same, with libticables2's own black-cable driver under the same link loop."""
+    CABLE = ('--cable', 'black-ticables')
+
+
+class CheckCableOnLibticables(OnACable):
+    """--check-cable on a cable libticables2 drives: there, opened, and the bytes a key sends."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.lay_cable('nj-e2e-check.')
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.take_up_cable(0)
+
+    def test_the_bytes_a_calculator_sends_show(self):
+        check = subprocess.Popen([os.path.join(BUILD, 'linux/nightjar'), '--check-cable', '--cable', 'black-ticables',
+                                  '--device', self.cable.device], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        try:
+            shown = Lines(check.stdout)
+            shown.wait_for('present and opened')
+            ticalc(self.cable, 'send', '52', '49')
+            shown.wait_for('a byte arrived: 49', shown.wait_for('a byte arrived: 52'))
+        finally:
+            check.send_signal(signal.SIGINT)
+            self.assertEqual(check.wait(LIMIT), 0)
+            check.stdout.close()
+            check.stderr.close()
 
 
 def announcement(artist, title):
@@ -378,6 +433,14 @@ def make_noise(end):
         os.close(fd)
 
 
+def release_both(end):
+    fd = os.open(end, os.O_RDWR | os.O_NOCTTY)
+    try:
+        fcntl.ioctl(fd, TIOCMBIS, struct.pack('i', TIOCM_RTS | TIOCM_DTR))
+    finally:
+        os.close(fd)
+
+
 class ExitStatuses(unittest.TestCase):
     def run_nightjar(self, *args):
         return subprocess.run([os.path.join(BUILD, 'linux/nightjar'), *args], capture_output=True, text=True,
@@ -394,6 +457,24 @@ class ExitStatuses(unittest.TestCase):
         not_serial = self.run_nightjar('--device', '/dev/null')
         self.assertEqual(not_serial.returncode, 5)
         self.assertIn('not a serial port', not_serial.stderr)
+        for cable in ('black-ticables', 'gray'):
+            self.assertEqual(self.run_nightjar('--cable', cable, '--device', '/dev/null').returncode, 5)
+        # No TI USB cable is plugged into a test machine.
+        self.assertIn('no TI USB cables found', self.run_nightjar('--list-devices').stdout)
+        unplugged = self.run_nightjar('--cable', 'silverlink')
+        self.assertEqual(unplugged.returncode, 3)
+        self.assertIn('SilverLink #1: not plugged in', unplugged.stderr)
+
+
+def hold_a_wire(end):
+    fd = os.open(end, os.O_RDWR | os.O_NOCTTY)
+    try:
+        fcntl.ioctl(fd, TIOCMBIC, struct.pack('i', TIOCM_RTS))
+        print('held', flush=True)
+        sys.stdin.readline()
+        fcntl.ioctl(fd, TIOCMBIS, struct.pack('i', TIOCM_RTS | TIOCM_DTR))
+    finally:
+        os.close(fd)
 
 
 def glitch(end, wire, seconds):
@@ -408,9 +489,9 @@ def glitch(end, wire, seconds):
 
 
 if __name__ == '__main__':
-    if WIRE_TOOL == ['--noise']:
-        make_noise(sys.argv[2])
-    elif WIRE_TOOL == ['--glitch']:
+    if WIRE_TOOL == '--glitch':
         glitch(sys.argv[2], sys.argv[3], float(sys.argv[4]))
+    elif WIRE_TOOL:
+        {'--noise': make_noise, '--hold': hold_a_wire, '--release': release_both}[WIRE_TOOL](sys.argv[2])
     else:
         unittest.main(verbosity=2)

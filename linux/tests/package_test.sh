@@ -35,6 +35,7 @@ deb=$("$top/scripts/package.sh" --deb 2>/dev/null | tail -1)
 [ -f "$deb" ] || fail "no package built"
 depends=$(dpkg-deb -f "$deb" Depends)
 case "$depends" in *wine* | *i386*) fail "the package depends on Wine or 32-bit code: $depends" ;; esac
+case "$depends" in *libticables2-8*) ;; *) fail "the package does not depend on libticables2, which its cables need: $depends" ;; esac
 
 files_before=$(mktemp -p "$work")
 dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|' | grep -v '/$' >"$files_before"
@@ -50,6 +51,11 @@ chmod 755 "$work"/njcable "$work"/libnjcable.so
 version=$(as_user nightjar --version)
 [ "$version" = "nightjar $(dpkg-deb -f "$deb" Version)" ] || fail "--version says: $version"
 as_user nightjar --list-devices >/dev/null || fail "--list-devices failed"
+# libticables2 as installed, for an ordinary user: no SilverLink is plugged in here.
+status=0
+as_user nightjar --cable silverlink 2>"$work/silverlink" || status=$?
+[ "$status" = 3 ] && grep -q "SilverLink #1: not plugged in" "$work/silverlink" ||
+    fail "--cable silverlink without one: status $status, $(cat "$work/silverlink")"
 man -w nightjar >/dev/null || fail "no manual page"
 [ -f /usr/lib/systemd/user/nightjar@.service ] || fail "no user unit"
 [ -f /usr/share/nightjar/NIGHTJAR.8xp ] || fail "no calculator program"
