@@ -1,5 +1,7 @@
 #include "timed_link.h"
 
+#include <utility>
+
 namespace nightjar::native {
 namespace {
 
@@ -21,14 +23,29 @@ TimedLink::TimedLink(tty::TtyLines& lines, std::chrono::milliseconds first_answe
 
 void TimedLink::PhaseLines::PutWireAOutput(std::int32_t value)
 {
+    wire_a_read_with_b_.reset();
     owner_.lines_.PutWireAOutput(value);
     owner_.StartPhase();
 }
 
 void TimedLink::PhaseLines::PutWireBOutput(bool released)
 {
+    wire_a_read_with_b_.reset();
     owner_.lines_.PutWireBOutput(released);
     owner_.StartPhase();
+}
+
+bool TimedLink::PhaseLines::WireBInput()
+{
+    const tty::WireStates in = owner_.lines_.Inputs();
+    wire_a_read_with_b_ = in.a;
+    return in.b;
+}
+
+bool TimedLink::PhaseLines::WireAInput()
+{
+    if (const std::optional<bool> a = std::exchange(wire_a_read_with_b_, std::nullopt)) return *a;
+    return owner_.lines_.WireAInput();
 }
 
 void TimedLink::StartPhase()

@@ -26,6 +26,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "calculator_link.h"
@@ -61,11 +62,14 @@ private:
         explicit PhaseLines(TimedLink& owner) : owner_(owner) {}
         void PutWireAOutput(std::int32_t value) override;
         void PutWireBOutput(bool released) override;
-        bool WireAInput() override { return owner_.lines_.WireAInput(); }
-        bool WireBInput() override { return owner_.lines_.WireBInput(); }
+        bool WireAInput() override;
+        bool WireBInput() override;
 
     private:
         TimedLink& owner_;
+        // The link's start wait reads wire B, then wire A: one read of both
+        // serves the pair, halving the system calls of a receiver's polls.
+        std::optional<bool> wire_a_read_with_b_;
     };
 
     template <class Transfer> auto Framed(int first_answer_puts, Transfer transfer);
