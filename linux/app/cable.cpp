@@ -15,7 +15,6 @@ public:
     {
         return lines_->path() + (lines_->HasModemWait() ? "" : " (no modem-line wait: polling)");
     }
-    bool MovesBytes() const override { return false; }
 
 private:
     std::unique_ptr<tty::TtyLines> lines_;
@@ -27,7 +26,6 @@ public:
     explicit TicablesOpenCable(TicablesCable cable) : link_(std::move(cable)) {}
     CalculatorLink& link() override { return link_; }
     std::string Name() const override { return link_.cable().name(); }
-    bool MovesBytes() const override { return link_.cable().model() != TiCableModel::Black; }
 
 private:
     TicablesLink link_;

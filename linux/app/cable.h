@@ -18,8 +18,6 @@ public:
     virtual CalculatorLink& link() = 0;
     // What was opened, for the log: "/dev/ttyUSB0", "SilverLink #1".
     virtual std::string Name() const = 0;
-    // Whether bytes (not wires) are what the cable shows.
-    virtual bool MovesBytes() const = 0;
 };
 
 // Throws tty::OpenError.

@@ -220,13 +220,6 @@ std::uint8_t TicablesCable::Receive()
     return byte;
 }
 
-int TicablesCable::RawWires()
-{
-    int state = kBothReleased;
-    Check(ticables_cable_get_raw(handle_, &state), "read the wires");
-    return state;
-}
-
 void TicablesCable::ReleaseWires()
 {
     if (model_ == TiCableModel::Black) Check(ticables_cable_set_raw(handle_, kBothReleased), "release the wires");

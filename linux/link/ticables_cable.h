@@ -74,9 +74,7 @@ public:
     bool ByteWaiting();  // ticables_cable_check: the far end has begun a byte (or one is buffered)
     void Send(std::uint8_t byte);
     std::uint8_t Receive();
-    // The black cable's wires as libticables2 reads them: bits 0 (red) and 1
-    // (white), set while released. Only the black cable has them.
-    int RawWires();
+    // Lets go of both of the black cable's wires (only the black cable has them).
     void ReleaseWires();
 
     // Whether what was opened is still there: the same device node for a

@@ -44,7 +44,6 @@ public:
     void WaitForActivity(std::chrono::milliseconds bound) override;
     void Interrupt() noexcept override;
 
-    TicablesCable& cable() noexcept { return cable_; }
     const TicablesCable& cable() const noexcept { return cable_; }
 
 private:
